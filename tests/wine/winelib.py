@@ -1,0 +1,170 @@
+"""Helpers for tests that run our Windows programs under Wine.
+
+Each test file is a plain script: decorate test functions with @case and call
+main() at the end. Tests get a private prefix from ctest's resource
+allocation (two prefixes, one per parallel worker) and a fresh work folder.
+"""
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import time
+import traceback
+
+WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
+WINESERVER = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
+SOURCE = pathlib.Path(os.environ.get("ZS_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
+WIN64_BIN = pathlib.Path(os.environ.get("ZS_WIN64_BIN", SOURCE / "build/win64/bin"))
+WIN32_BIN = pathlib.Path(os.environ.get("ZS_WIN32_BIN", SOURCE / "build/win32/bin"))
+NATIVE_BIN = pathlib.Path(os.environ.get("ZS_NATIVE_BIN", SOURCE / "build/native/bin"))
+WORK = pathlib.Path(os.environ.get("ZS_WINE_WORK", SOURCE / "build/native/wine"))
+
+
+def prefix_index():
+    spec = os.environ.get("CTEST_RESOURCE_GROUP_0_WINEPREFIX", "")
+    for part in spec.split(","):
+        if part.startswith("id:"):
+            return int(part[3:])
+    return int(os.environ.get("ZS_PREFIX_INDEX", "0"))
+
+
+PREFIX = pathlib.Path(os.environ.get("ZS_WINEPREFIX", WORK / f"prefix{prefix_index()}"))
+
+
+def wine_env(extra=None):
+    env = dict(os.environ)
+    env["WINEPREFIX"] = str(PREFIX)
+    env["WINEDEBUG"] = "-all"
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml,winemenubuilder.exe="
+    env.pop("DISPLAY", None) if not env.get("ZS_KEEP_DISPLAY") else None
+    if extra:
+        env.update(extra)
+    return env
+
+
+def exe(name):
+    """Path of one of our Windows programs (x86_64 build)."""
+    p = WIN64_BIN / name
+    if not p.exists():
+        raise FileNotFoundError(f"missing Windows program {p}")
+    return p
+
+
+def native(name):
+    p = NATIVE_BIN / name
+    if not p.exists():
+        raise FileNotFoundError(f"missing native program {p}")
+    return p
+
+
+def winpath(p):
+    """Unix path as Wine sees it through drive Z:."""
+    return "Z:" + str(pathlib.Path(p).resolve()).replace("/", "\\")
+
+
+def run(args, timeout=60, cwd=None, env=None, check=False):
+    """Runs a Windows program (first argument: unix path) and waits for it."""
+    args = [str(a) for a in args]
+    r = subprocess.run([WINE] + args, cwd=cwd, env=wine_env(env), stdout=subprocess.PIPE,
+                       stderr=subprocess.PIPE, timeout=timeout)
+    r.stdout = r.stdout.decode("latin-1")
+    r.stderr = r.stderr.decode("latin-1")
+    if check and r.returncode != 0:
+        raise AssertionError(f"{args} exited with {r.returncode}\n{r.stdout}\n{r.stderr}")
+    return r
+
+
+def start(args, cwd=None, env=None, stdout=None):
+    args = [str(a) for a in args]
+    return subprocess.Popen([WINE] + args, cwd=cwd, env=wine_env(env),
+                            stdout=stdout or subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def wine_user():
+    users = PREFIX / "drive_c" / "users"
+    for d in sorted(users.iterdir()) if users.exists() else []:
+        if d.name not in ("Public",) and (d / "AppData").exists():
+            return d.name
+    return os.environ.get("USER", "root")
+
+
+def wine_temp():
+    """The unix folder behind the prefix's %TEMP%."""
+    return PREFIX / "drive_c" / "users" / wine_user() / "AppData" / "Local" / "Temp"
+
+
+def fresh_dir(name):
+    d = WORK / "tests" / name
+    shutil.rmtree(d, ignore_errors=True)
+    d.mkdir(parents=True)
+    return d
+
+
+def wait_until(pred, timeout=20.0, step=0.1, what="condition"):
+    end = time.time() + timeout
+    while time.time() < end:
+        v = pred()
+        if v:
+            return v
+        time.sleep(step)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+class DebugViewer:
+    """Runs our debug viewer (window class ".ZDebug.") and collects what it prints."""
+
+    def __init__(self, workdir):
+        self.out = pathlib.Path(workdir) / "debugview.txt"
+        self.proc = None
+
+    def __enter__(self):
+        ready = self.out.with_suffix(".ready")
+        if ready.exists():
+            ready.unlink()
+        self.proc = start([exe("dbgview.exe"), "/out=" + winpath(self.out), "/ready=" + winpath(ready)])
+        wait_until(ready.exists, 30, what="debug viewer")
+        return self
+
+    def text(self):
+        return self.out.read_text(encoding="latin-1") if self.out.exists() else ""
+
+    def lines(self):
+        return self.text().splitlines()
+
+    def wait_for(self, needle, timeout=20):
+        return wait_until(lambda: needle in self.text(), timeout, what=repr(needle))
+
+    def __exit__(self, *a):
+        if self.proc:
+            run([exe("dbgview.exe"), "/quit"], timeout=30)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+
+
+_cases = []
+
+
+def case(fn):
+    _cases.append(fn)
+    return fn
+
+
+def main():
+    only = sys.argv[1:]
+    failed = 0
+    for fn in _cases:
+        if only and fn.__name__ not in only:
+            continue
+        t0 = time.time()
+        try:
+            fn()
+            print(f"PASS {fn.__name__} ({time.time() - t0:.1f}s)", flush=True)
+        except Exception:
+            failed += 1
+            print(f"FAIL {fn.__name__} ({time.time() - t0:.1f}s)", flush=True)
+            traceback.print_exc()
+    print(f"{len(_cases) - failed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
