@@ -13,6 +13,10 @@ void DebugFlush();
 // Receives every full buffer and every line end (the piece holds at most 128 characters).
 using DebugSendFn = void (*)(const std::string& piece);
 void SetDebugSender(DebugSendFn fn);
+// Optional lock around the buffer and the send (true = enter, false = leave);
+// the Win32 layer installs a critical section. Must allow re-entry.
+using DebugLockFn = void (*)(bool enter);
+void SetDebugLock(DebugLockFn fn);
 
 // ---- log file ----
 void SetLogSwitch(bool on);
