@@ -10,3 +10,24 @@
 void SetHttpAbort(bool on);
 bool HttpAborted();
 void ReleaseWinInet();
+
+// Show targets of HttpDownload; a value above 10 is a window handle that is
+// shown once the download has a size.
+constexpr uintptr_t kHttpShowNothing = 0;
+constexpr uintptr_t kHttpShowReload = 1;  // no window; fetch afresh from the server, never from a cache
+
+// Downloads url into localFile (through a partial file that a later call
+// resumes) or, when localFile is empty, into content. error is empty on
+// success; otherwise it holds the message for the user ("Download Aborted"
+// after SetHttpAbort(true) or a close request of the main window).
+void HttpDownload(uintptr_t showTarget, const std::string& url, const std::string& localFile, std::string& content,
+                  ProgressProc progress, std::string& error);
+// The server's Content-Length of url, -1 when unknown or the server answers an error.
+int64_t HttpFileSize(const std::string& url);
+// Asks the system whether a connection exists; error gets the system's text when not.
+bool InternetConnected(std::string& error);
+// The "404 File Not Found..." message when the local file (its first 10,000
+// bytes; when it exists it replaces content) or content is a web server's
+// error page, otherwise defaultText.
+std::string DescribeHttpErrorPage(const std::string& localFile, const std::string& content, const std::string& url,
+                                  const std::string& defaultText, bool iisHint);

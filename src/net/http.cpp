@@ -1,0 +1,187 @@
+#include "net/http.h"
+
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
+
+// 1-based position of the first occurrence ignoring ASCII case, 0 when absent.
+size_t PosCI(const std::string& part, const std::string& text) {
+  if (part.empty() || part.size() > text.size()) return 0;
+  for (size_t i = 0; i + part.size() <= text.size(); ++i) {
+    size_t k = 0;
+    while (k < part.size() && UpperAscii(text[i + k]) == UpperAscii(part[k])) ++k;
+    if (k == part.size()) return i + 1;
+  }
+  return 0;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Reads a run of digits at p into v; false when there is none or it overflows.
+bool ReadNumber(const std::string& s, size_t& p, int64_t& v) {
+  size_t start = p;
+  v = 0;
+  while (p < s.size() && IsDigit(s[p])) {
+    int d = s[p] - '0';
+    if (v > (INT64_MAX - d) / 10) return false;
+    v = v * 10 + d;
+    ++p;
+  }
+  return p > start;
+}
+
+void SkipBlanks(const std::string& s, size_t& p) {
+  while (p < s.size() && IsBlank(s[p])) ++p;
+}
+
+}  // namespace
+
+std::string PartialFileName(const std::string& localFile, int64_t size, uint32_t modified) {
+  return localFile + "." + std::to_string(size + int64_t(modified));
+}
+
+bool IsPartialFileName(const std::string& baseName, const std::string& name) {
+  if (baseName.empty() || name.size() < baseName.size() + 2) return false;
+  for (size_t i = 0; i < baseName.size(); ++i)
+    if (UpperAscii(name[i]) != UpperAscii(baseName[i])) return false;
+  if (name[baseName.size()] != '.') return false;
+  for (size_t i = baseName.size() + 1; i < name.size(); ++i)
+    if (!IsDigit(name[i])) return false;
+  return true;
+}
+
+int64_t HttpChunkSize(int64_t size) {
+  int64_t chunk = size / 10;
+  if (chunk > kHttpReadCap) chunk = kHttpReadCap;
+  return chunk < 1 ? 1 : chunk;
+}
+
+int64_t RoundHalfEven(int64_t num, int64_t den) {
+  if (den <= 0 || num < 0) return 0;
+  int64_t q = num / den, r = num % den;
+  if (r > den - r || (r == den - r && (q & 1))) ++q;
+  return q;
+}
+
+void HttpProgressRange(int64_t size, int64_t done, int64_t chunk, int& maximum, int& position) {
+  if (chunk < 1) chunk = 1;
+  int64_t mx = RoundHalfEven(size < 0 ? 0 : size, chunk) + 1;
+  int64_t pos = RoundHalfEven(done < 0 ? 0 : done, chunk);
+  maximum = int(mx > INT_MAX ? INT_MAX : mx);
+  position = int(pos > maximum ? maximum : pos);
+}
+
+void SpeedMeterStart(SpeedMeter& m, uint32_t tick) {
+  for (int i = 0; i < 5; ++i) {
+    m.ticks[i] = tick;
+    m.sizes[i] = 0;
+  }
+}
+
+void SpeedMeterAdd(SpeedMeter& m, uint32_t tick, uint32_t bytes) {
+  for (int i = 0; i < 4; ++i) {
+    m.ticks[i] = m.ticks[i + 1];
+    m.sizes[i] = m.sizes[i + 1];
+  }
+  m.ticks[4] = tick;
+  m.sizes[4] = bytes;
+}
+
+std::string SpeedText(const SpeedMeter& m, int64_t done, int64_t size) {
+  std::string text = std::to_string(done) + "/" + std::to_string(size) + " Bytes   ";
+  uint32_t elapsed = m.ticks[4] - m.ticks[0];  // unsigned: survives the tick counter's wrap
+  if (elapsed > 0) {
+    double bytes = 0;
+    for (uint32_t s : m.sizes) bytes += s;
+    char buf[64];
+    snprintf(buf, sizeof buf, "%.2f KB/Sec", bytes / (elapsed / 1000.0) / 1024.0);
+    text += buf;
+  }
+  return text;
+}
+
+uint32_t DosDateTimeOf(int year, int month, int day, int hour, int minute, int second) {
+  if (year < 1980 || year > 2107 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
+      minute < 0 || minute > 59 || second < 0 || second > 59)
+    return 0;
+  uint32_t date = uint32_t((year - 1980) << 9 | month << 5 | day);
+  uint32_t time = uint32_t(hour << 11 | minute << 5 | second / 2);
+  return date << 16 | time;
+}
+
+int64_t ParseContentLength(const std::string& value) {
+  size_t p = 0;
+  int64_t v = 0;
+  SkipBlanks(value, p);
+  if (!ReadNumber(value, p, v)) return -1;
+  SkipBlanks(value, p);
+  return p == value.size() ? v : -1;
+}
+
+bool ParseContentRange(const std::string& value, int64_t& first, int64_t& last, int64_t& total) {
+  first = last = total = -1;
+  size_t p = 0;
+  SkipBlanks(value, p);
+  if (PosCI("bytes", value.substr(p, 5)) != 1) return false;
+  p += 5;
+  if (p >= value.size() || !IsBlank(value[p])) return false;
+  SkipBlanks(value, p);
+  if (p < value.size() && value[p] == '*') {
+    ++p;
+  } else {
+    if (!ReadNumber(value, p, first) || p >= value.size() || value[p] != '-') return false;
+    ++p;
+    if (!ReadNumber(value, p, last) || last < first) return false;
+  }
+  if (p >= value.size() || value[p] != '/') return false;
+  ++p;
+  if (p < value.size() && value[p] == '*') {
+    if (first < 0) return false;  // "*/*" says nothing
+    ++p;
+  } else if (!ReadNumber(value, p, total)) {
+    return false;
+  }
+  SkipBlanks(value, p);
+  if (p != value.size()) return false;
+  return total < 0 || last < total;
+}
+
+HttpPlan PlanTransfer(const HttpAnswer& a, const std::string& localFile, const std::string& resumeFrom, int64_t have,
+                      int64_t& size, std::string& partial) {
+  size = -1;
+  partial.clear();
+  bool asked = !localFile.empty() && !resumeFrom.empty();
+  if (asked && (a.status == 206 || a.status == 416)) {
+    // Only a range answer about exactly this file version continues it; the
+    // name holds size and date, so comparing names compares both.
+    if (!a.hasRange || a.rangeTotal <= 0 || PartialFileName(localFile, a.rangeTotal, a.modified) != resumeFrom)
+      return HttpPlan::Retry;
+    size = a.rangeTotal;
+    partial = resumeFrom;
+    if (a.status == 206) return a.rangeFirst == have ? HttpPlan::Resume : HttpPlan::Retry;
+    return have == a.rangeTotal ? HttpPlan::Complete : HttpPlan::Retry;
+  }
+  // A 206 nobody asked for holds only a part of the file.
+  if (a.status >= 400 || a.status == 206 || a.contentLength <= 0) return HttpPlan::NotFound;
+  size = a.contentLength;
+  if (!localFile.empty()) partial = PartialFileName(localFile, size, a.modified);
+  return HttpPlan::Fresh;
+}
+
+std::string HttpErrorPageMessage(const std::string& content, const std::string& url, const std::string& defaultText,
+                                 bool iisHint) {
+  size_t titleOpen = PosCI("<TITLE", content), n404 = PosCI("404", content), titleClose = PosCI("</TITLE>", content);
+  bool titlePattern = titleOpen > 0 && titleOpen < n404 && n404 < titleClose;
+  size_t html = PosCI("<HTML>", content), head = PosCI("<HEAD>", content), title = PosCI("<TITLE>", content);
+  bool pagePattern = html > 0 && html < head && head < title && title < titleClose;
+  if (!titlePattern && !pagePattern) return defaultText;
+  std::string msg = "<B>404 File Not Found...</B><P><P>URL:  " + url + "." +
+                    "<P><P>Please make sure the file is available and access is allowed to this file.";
+  if (iisHint && PosCI("IIS", content) > 0)
+    msg += "<P><P>If you are using an IIS webserver you must define appropriate MIME-Types.";
+  return msg;
+}
