@@ -50,5 +50,8 @@ bool OpenWithShell(const std::string& fileOrUrl, const std::string& params, int 
 // Waiting and message flow
 void ProcessPendingMessages(DWORD sleepMs);
 void PumpMessagesFor(DWORD totalMs, DWORD stepMs = 0);
+// The step PumpMessagesFor sleeps between pumps: stepMs, or for 0 a tenth of
+// the total kept within 1..25 ms.
+DWORD PumpStepFor(DWORD totalMs, DWORD stepMs);
 void SetAutoPlayCancel(bool on);
 UINT QueryCancelAutoPlayMsg();  // 0 while not registered
