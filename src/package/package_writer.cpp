@@ -1,0 +1,471 @@
+#include "package/package_writer.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+
+#include "package/pkgfile.h"
+#include "paths/utils.h"
+#include "setup/checksum.h"
+
+namespace {
+std::mt19937& Rng() {
+  static std::mt19937 rng(std::random_device{}());
+  return rng;
+}
+uint8_t RandomByte() { return uint8_t(Rng()() & 0xFF); }
+
+constexpr int kTokenBytes = 25;  // 50 characters once written as shifted hex
+
+std::string ItemHeader(const std::string& headerName, uint32_t dosTime) {
+  std::string h = "|" + headerName + "|" + std::to_string(dosTime) + "|";
+  h += '\0';
+  return h;
+}
+}  // namespace
+
+std::string ScrambleToken(const std::string& plain) {
+  if (plain.size() > kMaxTokenLength) return "";
+  const int n = kTokenBytes;
+  const int len = int(plain.size());
+  // p filler bytes before the token, q after it; q >= 1 keeps the check byte
+  // out of the token.
+  int p = int(Rng()() % uint32_t(kMaxTokenLength - len + 1));
+  int q = n - 4 - len - p;
+  uint8_t k = RandomByte();
+  uint8_t d[kTokenBytes];
+  d[0] = RandomByte();
+  d[1] = uint8_t(p) ^ k;
+  d[2] = uint8_t(q) ^ k;
+  for (int i = 3; i < n - 1; ++i) d[i] = RandomByte() ^ k;
+  for (int i = 0; i < len; ++i) d[p + 3 + i] = uint8_t(plain[i]) ^ k;
+  d[n - 1] = d[0] ^ k;
+  uint8_t sum = 0;
+  for (int i = 0; i < n; ++i)
+    if (i != n - 2) sum = uint8_t(sum + d[i]);
+  d[n - 2] = sum;
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (int i = 0; i < n; ++i) {
+    out += char(kHex[d[i] >> 4] + 50);
+    out += char(kHex[d[i] & 15] + 50);
+  }
+  return out;
+}
+
+std::string BuildLanguageBlock(const std::vector<PackLanguage>& languages) {
+  if (languages.empty()) return "";
+  std::string block = "\x02";
+  for (const PackLanguage& lang : languages) {
+    std::string section = "\x01" + lang.name + "\x01";
+    for (const auto& [key, value] : lang.texts) section += key + "=" + value + "\x01";
+    block += section + "\x02";
+  }
+  return block;
+}
+
+std::string BuildHeaderString(const PackageSpec& spec) {
+  std::string token = spec.token.empty() ? "" : ScrambleToken(spec.token);
+  return "|" + spec.updateUrl + "|" + spec.infoFileName + "|" + spec.agentExeName + "|" + token + "|" +
+         (spec.silent ? "1" : "0") + "|";
+}
+
+std::string BuildWebSetupString(const PackageSpec& spec) {
+  std::string token = spec.webToken.empty() ? "" : ScrambleToken(spec.webToken);
+  return "|" + spec.webBase + "|" + spec.webFileName + "|" + (spec.webAlwaysDownload ? "1" : "0") + "|" + token +
+         "|" + spec.webSize + "|";
+}
+
+std::string RawItem(const std::string& payload, bool stored) {
+  uint8_t len[4];
+  int32_t n = int32_t(payload.size());
+  PutU32(len, uint32_t(stored ? -n : n));
+  return std::string(reinterpret_cast<char*>(len), 4) + payload;
+}
+
+std::string FileItem(const std::string& headerName, uint32_t dosTime, const std::string& content, int level) {
+  std::string plain = ItemHeader(headerName, dosTime) + content;
+  if (level == kStoredLevel) return RawItem(plain, true);
+  uLongf size = compressBound(uLong(plain.size()));
+  std::string out(size, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(plain.data()),
+                uLong(plain.size()), level) != Z_OK)
+    return "";
+  out.resize(size);
+  return RawItem(out, false);
+}
+
+bool StubLooksValid(const std::string& image, std::string* why) {
+  if (image.size() < 0x102 || image[0] != 'M' || image[1] != 'Z') {
+    if (why) *why = "not an executable (no \"MZ\" at offset 0)";
+    return false;
+  }
+  if (image[0x100] != 'P' || image[0x101] != 'E') {
+    if (why) *why = "no \"PE\" mark at offset 0x100 (the stub's PE header must start at 0x100)";
+    return false;
+  }
+  return true;
+}
+
+bool StampStub(std::string& image, uint64_t packageEnd) {
+  if (!StubLooksValid(image)) return false;
+  for (int i = 0; i < 64; ++i) image[0x90 + i] = char('A' + Rng()() % 26);
+  uint8_t v[8];
+  PutU32(v, uint32_t(packageEnd >> 32));
+  PutU32(v + 4, uint32_t(packageEnd));
+  std::memcpy(image.data() + 0xF8, v, 8);
+  return true;
+}
+
+void ComputeSpaceRequired(const std::vector<uint64_t>& fileSizes, uint32_t out[kSpaceEntries]) {
+  for (int i = 0; i < kSpaceEntries; ++i) {
+    uint64_t cluster = uint64_t(256) << i;
+    uint64_t total = 0;
+    for (uint64_t s : fileSizes) total += (s + cluster - 1) / cluster * cluster;
+    out[i] = total > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(total);
+  }
+}
+
+std::string BuildInformText(const std::string& plainToken, const std::string& body, bool scrambled,
+                            const std::string& prefix, const std::string& field2, const std::string& field3) {
+  std::string text = prefix + "|" + ScrambleToken(plainToken) + "|" + field2 + "|" + field3 + "|" + body;
+  return scrambled ? ScrambleText(text, true) : text;
+}
+
+uint32_t DosTimeOf(int year, int month, int day, int hour, int minute, int second) {
+  if (year < 1980 || year > 2107 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
+      minute < 0 || minute > 59 || second < 0 || second > 59)
+    return 0;
+  uint32_t date = uint32_t(((year - 1980) << 9) | (month << 5) | day);
+  uint32_t time = uint32_t((hour << 11) | (minute << 5) | (second / 2));
+  return (date << 16) | time;
+}
+
+// ---- the complete writer ----
+
+namespace {
+constexpr int64_t kMaxItemPayload = 0x7FF00000;  // the length word is signed 32-bit
+constexpr int64_t kFinishMargin = 16;           // final empty block and the Adler-32 check
+constexpr size_t kChunk = 65536;
+
+// Largest deflate output for n input bytes fed with a sync flush.
+int64_t WorstDeflate(int64_t n) { return n + (n >> 10) + 32; }
+
+// Input of one file: its bytes in memory or a file read in pieces.
+struct Source {
+  const std::string* mem = nullptr;
+  std::FILE* file = nullptr;
+  uint64_t size = 0;
+  uint64_t pos = 0;
+  size_t Read(uint8_t* buf, size_t n) {
+    if (n > size - pos) n = size_t(size - pos);
+    if (n == 0) return 0;
+    size_t got = n;
+    if (mem)
+      std::memcpy(buf, mem->data() + pos, n);
+    else
+      got = std::fread(buf, 1, n, file);
+    pos += got;
+    return got;
+  }
+};
+
+struct Writer {
+  const PackageSpec& spec;
+  std::string firstPath;
+  std::vector<std::string> finals, temps;
+  std::FILE* out = nullptr;
+  int64_t pos = 0;           // bytes written to the current volume
+  int itemsInVolume = 0;     // file items in the current volume
+  int volume = 0;            // 1-based
+  PackageTrailer base;       // fields shared by every volume's trailer
+  std::string error;
+
+  explicit Writer(const PackageSpec& s) : spec(s) {}
+
+  bool Fail(const std::string& e) {
+    if (error.empty()) error = e;
+    return false;
+  }
+
+  bool Put(const void* data, size_t n) {
+    if (n && std::fwrite(data, 1, n, out) != n) return Fail("cannot write " + temps.back());
+    pos += int64_t(n);
+    return true;
+  }
+  bool Put(const std::string& s) { return Put(s.data(), s.size()); }
+
+  // Room left for items in this volume (the trailer is kept free).
+  int64_t Room() const {
+    if (spec.volumeSize <= 0) return INT64_MAX / 4;
+    return spec.volumeSize - pos - kTrailerSize;
+  }
+
+  bool OpenVolume() {
+    ++volume;
+    std::string path = volume == 1 ? firstPath : VolumePath(firstPath, volume);
+    finals.push_back(path);
+    temps.push_back(path + ".part");
+    out = std::fopen(temps.back().c_str(), "w+b");
+    if (!out) return Fail("cannot create " + temps.back());
+    pos = 0;
+    itemsInVolume = 0;
+    return true;
+  }
+
+  bool CloseVolume(bool more) {
+    PackageTrailer t = base;
+    t.FirstItemOffset = volume == 1 ? uint32_t(spec.stub.size()) : 0;
+    if (more) t.PackageFlags |= kFlagMoreVolumes;
+    if (!Put(EncodeTrailer(t))) return false;
+    if (volume == 1) {
+      // PackageEnd is the length of the whole first volume.
+      std::string head = spec.stub.substr(0, 0x100);
+      StampStub(head, uint64_t(pos));
+      if (!SeekTo(out, 0) || std::fwrite(head.data(), 1, head.size(), out) != head.size())
+        return Fail("cannot write " + temps.back());
+    }
+    if (std::fclose(out) != 0) {
+      out = nullptr;
+      return Fail("cannot write " + temps.back());
+    }
+    out = nullptr;
+    uint32_t sum = spec.checksum ? PackageChecksum(temps.back(), kTrailerSize) : kUncheckedVolume;
+    std::FILE* f = std::fopen(temps.back().c_str(), "r+b");
+    uint8_t v[4];
+    PutU32(v, sum);
+    bool ok = f && SeekTo(f, pos - kTrailerSize + 16) && std::fwrite(v, 1, 4, f) == 4;
+    if (f && std::fclose(f) != 0) ok = false;
+    return ok || Fail("cannot write " + temps.back());
+  }
+
+  bool NextVolume() { return CloseVolume(true) && OpenVolume(); }
+
+  // Writes one item holding the header and as much of the source as fits in
+  // the room of this volume; returns false on a write or zlib failure.
+  bool WriteStoredItem(const std::string& header, Source& src, int64_t avail) {
+    int64_t take = std::min<int64_t>(int64_t(src.size - src.pos), avail - int64_t(header.size()));
+    uint8_t len[4];
+    PutU32(len, uint32_t(-int32_t(int64_t(header.size()) + take)));
+    if (!Put(len, 4) || !Put(header)) return false;
+    std::vector<uint8_t> buf(kChunk);
+    while (take > 0) {
+      size_t n = src.Read(buf.data(), size_t(std::min<int64_t>(take, int64_t(kChunk))));
+      if (n == 0) return Fail("cannot read " + CurrentName);
+      if (!Put(buf.data(), n)) return false;
+      take -= int64_t(n);
+    }
+    return true;
+  }
+
+  bool WriteDeflatedItem(const std::string& header, Source& src, int64_t avail, int level) {
+    int64_t lenPos = pos;
+    uint8_t len[4] = {};
+    if (!Put(len, 4)) return false;
+    z_stream z{};
+    if (deflateInit(&z, level) != Z_OK) return Fail("zlib cannot start");
+    std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, deflateEnd);
+    std::vector<uint8_t> inBuf(kChunk), outBuf(kChunk);
+    int64_t produced = 0;
+    bool precise = false;  // output known exactly (everything flushed so far)
+    auto pump = [&](const uint8_t* data, size_t n, int flush) -> bool {
+      z.next_in = const_cast<Bytef*>(data);
+      z.avail_in = uInt(n);
+      do {
+        z.next_out = outBuf.data();
+        z.avail_out = uInt(outBuf.size());
+        int r = deflate(&z, flush);
+        if (r == Z_STREAM_ERROR) return Fail("zlib failed");
+        size_t got = outBuf.size() - z.avail_out;
+        if (!Put(outBuf.data(), got)) return false;
+        produced += int64_t(got);
+        if (flush == Z_FINISH && r == Z_STREAM_END) return true;
+      } while (z.avail_out == 0 || z.avail_in > 0 || flush == Z_FINISH);
+      return true;
+    };
+    // The header text is part of the stream.
+    if (!pump(reinterpret_cast<const uint8_t*>(header.data()), header.size(), Z_NO_FLUSH)) return false;
+    for (;;) {
+      int64_t left = int64_t(src.size - src.pos);
+      if (left == 0) break;
+      int64_t c = std::min<int64_t>(left, int64_t(kChunk));
+      if (!precise && int64_t(deflateBound(&z, uLong(z.total_in + c))) + kFinishMargin <= avail) {
+        size_t n = src.Read(inBuf.data(), size_t(c));
+        if (n == 0) return Fail("cannot read " + CurrentName);
+        if (!pump(inBuf.data(), n, Z_NO_FLUSH)) return false;
+        continue;
+      }
+      if (!precise) {
+        if (!pump(nullptr, 0, Z_SYNC_FLUSH)) return false;
+        precise = true;
+      }
+      int64_t space = avail - produced - kFinishMargin;
+      while (c > 0 && WorstDeflate(c) > space) c = c / 2;
+      if (c == 0) break;  // this item is full; the rest goes into the next one
+      size_t n = src.Read(inBuf.data(), size_t(c));
+      if (n == 0) return Fail("cannot read " + CurrentName);
+      if (!pump(inBuf.data(), n, Z_SYNC_FLUSH)) return false;
+    }
+    if (!pump(nullptr, 0, Z_FINISH)) return false;
+    int64_t end = pos;
+    PutU32(len, uint32_t(int32_t(produced)));
+    if (!SeekTo(out, lenPos) || std::fwrite(len, 1, 4, out) != 4 || !SeekTo(out, end))
+      return Fail("cannot write " + temps.back());
+    return true;
+  }
+
+  std::string CurrentName;
+
+  bool WriteFile(const PackFile& file, Source& src) {
+    CurrentName = file.sourcePath.empty() ? file.name : file.sourcePath;
+    std::string headerName = file.name;
+    if (file.engine) headerName += "*" + file.engineArgs;
+    const std::string header = ItemHeader(headerName, file.dosTime);
+    const bool stored = file.level == kStoredLevel;
+    // Smallest room worth starting an item in: the header and one byte.
+    const int64_t hdr = int64_t(header.size());
+    const int64_t minRoom = stored ? hdr + 1 : WorstDeflate(hdr + 1) + 2 + kFinishMargin;
+    bool firstPiece = true;
+    while (firstPiece || src.pos < src.size) {
+      int64_t avail = std::min(Room() - 4, kMaxItemPayload);
+      int64_t need = src.pos < src.size ? minRoom : minRoom - 1;
+      if (avail < need) {
+        if (spec.volumeSize > 0 && itemsInVolume == 0 && volume > 1)
+          return Fail("volume size " + std::to_string(spec.volumeSize) + " is too small for an item of " +
+                      file.name);
+        if (!NextVolume()) return false;
+        continue;
+      }
+      bool ok = stored ? WriteStoredItem(header, src, avail) : WriteDeflatedItem(header, src, avail, file.level);
+      if (!ok) return false;
+      ++itemsInVolume;
+      firstPiece = false;
+    }
+    return true;
+  }
+
+  void Cleanup() {
+    if (out) std::fclose(out);
+    out = nullptr;
+    for (const std::string& t : temps) std::remove(t.c_str());
+  }
+};
+
+bool FieldOk(const std::string& v, const char* what, std::string& error) {
+  if (v.find('|') != std::string::npos || v.find('\0') != std::string::npos) {
+    error = std::string(what) + " must not contain \"|\": " + v;
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+PackResult WritePackage(const PackageSpec& spec, const std::string& outPath) {
+  PackResult res;
+  std::string why;
+  if (!StubLooksValid(spec.stub, &why)) {
+    res.error = "stub: " + why;
+    return res;
+  }
+  if (spec.token.size() > kMaxTokenLength || spec.webToken.size() > kMaxTokenLength) {
+    res.error = "token longer than " + std::to_string(kMaxTokenLength) + " characters";
+    return res;
+  }
+  if (!FieldOk(spec.updateUrl, "update URL", res.error) || !FieldOk(spec.infoFileName, "INFO file name", res.error) ||
+      !FieldOk(spec.agentExeName, "agent name", res.error) || !FieldOk(spec.webBase, "web base", res.error) ||
+      !FieldOk(spec.webFileName, "web file name", res.error) || !FieldOk(spec.webSize, "web size", res.error))
+    return res;
+  for (const PackLanguage& lang : spec.languages) {
+    auto bad = [](const std::string& s) { return s.find_first_of(std::string("\x01\x02", 2)) != std::string::npos; };
+    bool broken = bad(lang.name);
+    for (const auto& [k, v] : lang.texts) broken = broken || bad(k) || bad(v);
+    if (broken) {
+      res.error = "language " + lang.name + ": texts must not contain the bytes 0x01 or 0x02";
+      return res;
+    }
+  }
+  for (const PackFile& f : spec.files) {
+    if (f.name.empty() || f.name.find_first_of("|*") != std::string::npos || f.name.find('\0') != std::string::npos ||
+        f.engineArgs.find('|') != std::string::npos) {
+      res.error = "bad file name in the package: \"" + f.name + "\"";
+      return res;
+    }
+  }
+
+  // Sizes first: every volume's trailer carries the totals.
+  std::vector<uint64_t> sizes;
+  std::map<std::string, size_t> byName;  // upper-case name -> index in sizes
+  std::vector<uint64_t> fileSize(spec.files.size());
+  for (size_t i = 0; i < spec.files.size(); ++i) {
+    const PackFile& f = spec.files[i];
+    uint64_t s = f.content.size();
+    if (!f.sourcePath.empty()) {
+      std::FILE* in = OpenSharedRead(f.sourcePath);
+      int64_t n = in ? FileSizeOf(in) : -1;
+      if (in) std::fclose(in);
+      if (n < 0) {
+        res.error = "cannot read " + f.sourcePath;
+        return res;
+      }
+      s = uint64_t(n);
+    }
+    fileSize[i] = s;
+    // Items of the same name are joined into one file on extraction.
+    auto [it, added] = byName.emplace(UpperCase(f.name), sizes.size());
+    if (added)
+      sizes.push_back(s);
+    else
+      sizes[it->second] += s;
+  }
+
+  Writer w(spec);
+  w.firstPath = spec.firstVolume001 ? outPath + ".001" : outPath;
+  w.base.Reserved0 = 1;
+  w.base.HeaderItemCount = spec.hasWebSetup ? 3 : 2;
+  w.base.FileCount = uint32_t(sizes.size());
+  w.base.PackageSignature = kPackageSignature;
+  ComputeSpaceRequired(sizes, w.base.SpaceRequired);
+  w.base.PackageFlags = spec.flags & uint8_t(~kFlagMoreVolumes);
+  w.base.WebSetup = spec.webSetup;
+  w.base.ConfirmDownload = spec.confirmDownload;
+  w.base.WriteAgentCopy = spec.writeAgentCopy;
+  w.base.IsUpdateAgent = spec.isUpdateAgent;
+  w.base.TrailerLength = kTrailerSize;
+
+  bool ok = w.OpenVolume() && w.Put(spec.stub) && w.Put(RawItem(BuildLanguageBlock(spec.languages), false)) &&
+            w.Put(RawItem(BuildHeaderString(spec), false)) &&
+            (!spec.hasWebSetup || w.Put(RawItem(BuildWebSetupString(spec), false)));
+  if (ok && spec.volumeSize > 0 && w.Room() < 0)
+    ok = w.Fail("volume size " + std::to_string(spec.volumeSize) + " is smaller than the stub with its header");
+  for (size_t i = 0; ok && i < spec.files.size(); ++i) {
+    const PackFile& f = spec.files[i];
+    Source src;
+    src.size = fileSize[i];
+    if (f.sourcePath.empty()) {
+      src.mem = &f.content;
+    } else {
+      src.file = OpenSharedRead(f.sourcePath);
+      if (!src.file) ok = w.Fail("cannot read " + f.sourcePath);
+    }
+    ok = ok && w.WriteFile(f, src);
+    if (src.file) std::fclose(src.file);
+  }
+  ok = ok && w.CloseVolume(false);
+  for (size_t i = 0; ok && i < w.temps.size(); ++i) {
+    std::remove(w.finals[i].c_str());
+    if (std::rename(w.temps[i].c_str(), w.finals[i].c_str()) != 0) ok = w.Fail("cannot rename to " + w.finals[i]);
+  }
+  if (!ok) {
+    w.Cleanup();
+    res.error = w.error.empty() ? "cannot write " + outPath : w.error;
+    return res;
+  }
+  res.volumes = w.finals;
+  return res;
+}
