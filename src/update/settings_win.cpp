@@ -1,0 +1,140 @@
+#include "update/settings_win.h"
+
+#include "package/gfileinfo.h"
+#include "paths/utils.h"
+#include "paths/utils_win.h"
+
+namespace {
+
+bool g_filesKnown = false;
+std::string g_agentDir;
+std::string g_infoFileName;
+
+void KnowFiles() {
+  if (g_filesKnown) return;
+  TGFileInfo own(OwnExePathWin());
+  SetAgentFiles(OwnFolder(true), own.InfoFileName());
+}
+
+const char* const kOriginalSetup = "OriginalSetup";
+const char* const kNewSetup = "NewSetup";
+
+std::string Original(const char* section, const char* key, const std::string& def = "") {
+  return ReadIniString(OriginalFilePath(), section, key, def);
+}
+std::string Info(const char* section, const char* key, const std::string& def = "") {
+  return ReadIniString(InfoFilePath(), section, key, def);
+}
+int64_t OriginalInt(const char* section, const char* key, int64_t def) {
+  return ReadIniInt(OriginalFilePath(), section, key, def);
+}
+int64_t InfoInt(const char* section, const char* key, int64_t def) {
+  return ReadIniInt(InfoFilePath(), section, key, def);
+}
+// Only the low 32 bits count, as a signed number.
+int32_t Low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
+
+bool InfoSwitch(const char* key) { return SwitchTextOn(Info(kNewSetup, key, "0")); }
+bool InfoSwitch(const char* key, int overridePosition) {
+  uint8_t ov = Override(overridePosition);
+  // A set override stands for the key, which is then not read at all.
+  if (ov != kOverrideNotSet) return ov == 1;
+  return InfoSwitch(key);
+}
+
+void WriteSeconds(const char* key, int64_t seconds) {
+  std::string file = OriginalFilePath();
+  WriteIniInt(file, kOriginalSetup, key, seconds);
+  WriteIniString(file, kOriginalSetup, std::string("__") + key, ReadableSeconds(seconds));
+}
+
+}  // namespace
+
+void SetAgentFiles(const std::string& agentDir, const std::string& infoFileName) {
+  g_agentDir = agentDir.empty() ? agentDir : NormalizeDirSlash(agentDir, true);
+  g_infoFileName = infoFileName;
+  g_filesKnown = true;
+}
+
+void UseAgentPackage(const TGFileInfo& ownPackage) { SetAgentFiles(OwnFolder(true), ownPackage.InfoFileName()); }
+
+std::string InfoFilePath() {
+  KnowFiles();
+  return g_agentDir + InfoFileNameOf(g_infoFileName);
+}
+
+std::string OriginalFilePath() {
+  KnowFiles();
+  return g_agentDir + OriginalFileNameOf(g_infoFileName);
+}
+
+std::string ReadAutoUpdateText(const std::string& key, const std::string& def) {
+  return ReadIniString(OriginalFilePath(), "AutoUpdate", key, def);
+}
+
+int64_t GetProbeSecondsInterval() { return OriginalInt(kOriginalSetup, "ProbeSecondsInterval", 0); }
+int64_t GetProbeSecondsLast() { return OriginalInt(kOriginalSetup, "ProbeSecondsLast", 0); }
+int64_t GetReAskSecondsInterval() { return OriginalInt(kOriginalSetup, "ReAskSecondsInterval", 0); }
+int64_t GetReAskSecondsLast() { return OriginalInt(kOriginalSetup, "ReAskSecondsLast", 0); }
+int32_t GetVersionOriginal() { return Low32(OriginalInt(kOriginalSetup, "VersionOriginal", 0)); }
+int32_t GetOriginalStamp() { return Low32(OriginalInt(kOriginalSetup, "Stamp", 0)); }
+std::string GetOriginalProgramName() { return Original(kOriginalSetup, "ProgramName"); }
+
+void SetProbeSecondsInterval(int64_t seconds) {
+  WriteIniInt(OriginalFilePath(), kOriginalSetup, "ProbeSecondsInterval", seconds);
+}
+void SetReAskSecondsInterval(int64_t seconds) {
+  WriteIniInt(OriginalFilePath(), kOriginalSetup, "ReAskSecondsInterval", seconds);
+}
+void SetProbeSecondsLast(int64_t seconds) { WriteSeconds("ProbeSecondsLast", seconds); }
+void SetReAskSecondsLast(int64_t seconds) { WriteSeconds("ReAskSecondsLast", seconds); }
+void SetVersionOriginal(int32_t version) { WriteIniInt(OriginalFilePath(), kOriginalSetup, "VersionOriginal", version); }
+void SetOriginalStamp(int32_t stamp) { WriteIniInt(OriginalFilePath(), kOriginalSetup, "Stamp", stamp); }
+
+std::string GetTargetDir() { return Original("Directories", "TargetDir"); }
+std::string GetSharedDir() { return Original("Directories", "SharedDir"); }
+std::string GetAuxiliaryDir() { return Original("Directories", "AuxiliaryDir"); }
+std::string GetStartUpLink() { return Original("UnInstall", "StartUpLink"); }
+std::string GetCheckforNewUpdateLink() { return Original("UnInstall", "CheckforNewUpdateLink"); }
+
+std::string GetMsgBoxBtnText() { return Original("MsgBox", "BtnText", "|&OK|&Cancel|&Yes|&No|&Abort|&Retry|&Ignore|"); }
+std::string GetMsgBoxError() { return Original("MsgBox", "Error", "Error"); }
+std::string GetMsgBoxConfirm() { return Original("MsgBox", "Confirm", "Confirm"); }
+std::string GetMsgBoxAttention() { return Original("MsgBox", "Attention", "Attention"); }
+int32_t GetMsgBoxCharSet() { return Low32(OriginalInt("MsgBox", "CharSet", 0)); }
+std::string GetMsgBoxFontName() { return Original("MsgBox", "FontName", "Tahoma"); }
+int32_t GetMsgBoxFontSize() { return Low32(OriginalInt("MsgBox", "FontSize", 8)); }
+
+std::string GetDownloadURL_UPDATE() { return Info(kNewSetup, "DownloadURL_UPDATE"); }
+std::string GetNameOfUpdateFile() { return Info(kNewSetup, "NameOfUpdateFile"); }
+int32_t GetSizeOfUpdateFile() { return Low32(InfoInt(kNewSetup, "SizeOfUpdateFile", 0)); }
+bool GetRequestConfirmationBeforeDownload() {
+  return InfoSwitch("RequestConfirmationBeforeDownload", kOvDownloadConfirmation);
+}
+bool GetRequestConfirmationBeforeDownloadForce() {
+  return InfoSwitch("RequestConfirmationBeforeDownloadForce", kOvDownloadForce);
+}
+bool GetRequestConfirmationBeforeInstall() {
+  return InfoSwitch("RequestConfirmationBeforeInstall", kOvInstallConfirmation);
+}
+bool GetRequestConfirmationBeforeInstallForce() {
+  return InfoSwitch("RequestConfirmationBeforeInstallForce", kOvInstallForce);
+}
+bool GetBackgroundUpdate() { return InfoSwitch("BackgroundUpdate", kOvBackgroundUpdate); }
+std::string GetShutDownMethod() { return Info(kNewSetup, "ShutDownMethod"); }
+bool GetRestartProcess() { return InfoSwitch("RestartProcess", kOvRestartProcess); }
+bool GetInformFinish() { return InfoSwitch("InformFinish", kOvInformFinish); }
+std::string GetRunningProcess() { return Info(kNewSetup, "RunningProcess"); }
+std::string GetNewProgramName() { return Info(kNewSetup, "ProgramName"); }
+int32_t GetVersionNew() { return Low32(InfoInt(kNewSetup, "VersionNew", 0)); }
+int32_t GetNewStamp() { return Low32(InfoInt(kNewSetup, "Stamp", 0)); }
+std::string GetValidVersions() { return Info(kNewSetup, "ValidVersions"); }
+bool GetRemoveStartUpShortcut() { return InfoSwitch("RemoveStartUpShortcut"); }
+bool GetRemoveCheckForNewUpdateShortcut() { return InfoSwitch("RemoveCheckForNewUpdateShortcut"); }
+
+int64_t GetAutoInform() { return InfoInt("General", "AutoInform", 0); }
+std::string GetDownloadURL_INFORM() { return Info("AutoInform", "DownloadURL_INFORM"); }
+std::string GetNameOfInformFile() { return Info("AutoInform", "NameOfInformFile"); }
+int32_t GetSizeOfInformFile() { return Low32(InfoInt("AutoInform", "SizeOfInformFile", 0)); }
+int32_t GetAutoInformW() { return Low32(InfoInt("AutoInform", "AutoInformW", 360)); }
+int32_t GetAutoInformH() { return Low32(InfoInt("AutoInform", "AutoInformH", 360)); }

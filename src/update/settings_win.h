@@ -1,0 +1,82 @@
+// The agent's two INI files beside its executable: the INFO file downloaded
+// from the publisher and the local ORIGINAL file of the installed state.
+// Every read opens the file anew, so a fresh INFO file counts at once.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "update/settings.h"
+
+class TGFileInfo;
+
+// Where the files lie and what they are called. Without a call, the running
+// executable's folder and package name them (read once).
+void SetAgentFiles(const std::string& agentDir, const std::string& infoFileName);
+void UseAgentPackage(const TGFileInfo& ownPackage);
+
+std::string InfoFilePath();
+std::string OriginalFilePath();
+
+// Section AutoUpdate of the ORIGINAL file: the agent's dialog texts.
+std::string ReadAutoUpdateText(const std::string& key, const std::string& def);
+
+// ---- ORIGINAL file, OriginalSetup ----
+int64_t GetProbeSecondsInterval();
+int64_t GetProbeSecondsLast();
+int64_t GetReAskSecondsInterval();
+int64_t GetReAskSecondsLast();
+int32_t GetVersionOriginal();
+int32_t GetOriginalStamp();
+std::string GetOriginalProgramName();
+
+void SetProbeSecondsInterval(int64_t seconds);
+void SetReAskSecondsInterval(int64_t seconds);
+// Also write the readable copy "__ProbeSecondsLast" / "__ReAskSecondsLast".
+void SetProbeSecondsLast(int64_t seconds);
+void SetReAskSecondsLast(int64_t seconds);
+void SetVersionOriginal(int32_t version);
+void SetOriginalStamp(int32_t stamp);
+
+// ---- ORIGINAL file, Directories and UnInstall ----
+std::string GetTargetDir();
+std::string GetSharedDir();
+std::string GetAuxiliaryDir();
+std::string GetStartUpLink();
+std::string GetCheckforNewUpdateLink();
+
+// ---- ORIGINAL file, MsgBox ----
+std::string GetMsgBoxBtnText();  // "|&OK|&Cancel|&Yes|&No|&Abort|&Retry|&Ignore|" by default
+std::string GetMsgBoxError();
+std::string GetMsgBoxConfirm();
+std::string GetMsgBoxAttention();
+int32_t GetMsgBoxCharSet();
+std::string GetMsgBoxFontName();
+int32_t GetMsgBoxFontSize();
+
+// ---- INFO file, NewSetup (switches with an override give the override when set) ----
+std::string GetDownloadURL_UPDATE();
+std::string GetNameOfUpdateFile();
+int32_t GetSizeOfUpdateFile();
+bool GetRequestConfirmationBeforeDownload();
+bool GetRequestConfirmationBeforeDownloadForce();
+bool GetRequestConfirmationBeforeInstall();
+bool GetRequestConfirmationBeforeInstallForce();
+bool GetBackgroundUpdate();
+std::string GetShutDownMethod();
+bool GetRestartProcess();
+bool GetInformFinish();
+std::string GetRunningProcess();
+std::string GetNewProgramName();
+int32_t GetVersionNew();
+int32_t GetNewStamp();
+std::string GetValidVersions();
+bool GetRemoveStartUpShortcut();
+bool GetRemoveCheckForNewUpdateShortcut();
+
+// ---- INFO file, General and AutoInform ----
+int64_t GetAutoInform();
+std::string GetDownloadURL_INFORM();
+std::string GetNameOfInformFile();
+int32_t GetSizeOfInformFile();
+int32_t GetAutoInformW();
+int32_t GetAutoInformH();
