@@ -69,9 +69,9 @@ int64_t RoundHalfEven(int64_t num, int64_t den) {
 
 void HttpProgressRange(int64_t size, int64_t done, int64_t chunk, int& maximum, int& position) {
   if (chunk < 1) chunk = 1;
-  int64_t mx = RoundHalfEven(size < 0 ? 0 : size, chunk) + 1;
+  int64_t steps = RoundHalfEven(size < 0 ? 0 : size, chunk);
   int64_t pos = RoundHalfEven(done < 0 ? 0 : done, chunk);
-  maximum = int(mx > INT_MAX ? INT_MAX : mx);
+  maximum = steps >= INT_MAX ? INT_MAX : int(steps + 1);
   position = int(pos > maximum ? maximum : pos);
 }
 
