@@ -1,0 +1,338 @@
+#include "setup/files_win.h"
+
+#include <winioctl.h>
+
+#include <algorithm>
+
+#include "paths/utils.h"
+#include "paths/utils_win.h"
+#include "start/zdebug.h"
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Writes `size` bytes with as many calls as `chunk` asks for; stops when a
+// call writes nothing. Returns the number of bytes written.
+int64_t WriteAll(HANDLE h, const char* data, int64_t size, int64_t chunk) {
+  int64_t done = 0;
+  while (done < size) {
+    DWORD part = DWORD(std::min<int64_t>(chunk, size - done));
+    DWORD written = 0;
+    if (!WriteFile(h, data + done, part, &written, nullptr) || written == 0) break;
+    done += written;
+  }
+  return done;
+}
+
+bool IsDotEntry(const char* name) {
+  return (name[0] == '.' && name[1] == 0) || (name[0] == '.' && name[1] == '.' && name[2] == 0);
+}
+
+std::string DriveRoot(char letter) { return std::string(1, letter) + ":\\"; }
+
+std::string ShortPath(const std::string& path) {
+  char buf[MAX_PATH + 1];
+  DWORD n = GetShortPathNameA(path.c_str(), buf, sizeof buf);
+  if (n == 0 || n >= sizeof buf) return "";
+  return std::string(buf, n);
+}
+
+}  // namespace
+
+int64_t SeekFile(HANDLE file, int64_t offset, DWORD origin) {
+  LONG high = LONG(offset >> 32);
+  SetLastError(NO_ERROR);
+  DWORD low = SetFilePointer(file, LONG(uint32_t(offset)), &high, origin);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+  return (int64_t(high) << 32) | low;
+}
+
+int64_t FileSizeOfHandle(HANDLE file) {
+  DWORD high = 0;
+  SetLastError(NO_ERROR);
+  DWORD low = GetFileSize(file, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return -1;
+  return (int64_t(high) << 32) | low;
+}
+
+int64_t FileSizeByName(const std::string& path) {
+  WIN32_FIND_DATAA fd;
+  HANDLE f = FindFirstFileA(path.c_str(), &fd);
+  if (f == INVALID_HANDLE_VALUE) return 0;
+  FindClose(f);
+  return (int64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+}
+
+std::string ReadFilePart(const std::string& path, int64_t maximum, int64_t offset) {
+  if (!FileExistsA(path)) return "";
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "";
+  std::string out;
+  int64_t size = FileSizeOfHandle(h);
+  int64_t count = size - offset;
+  if (maximum != 0) count = std::min(count, maximum);
+  if (size >= 0 && offset >= 0 && offset < size && count > 0 && SeekFile(h, offset, FILE_BEGIN) == offset) {
+    // count is bounded by the real file size, so the buffer is too.
+    out.resize(size_t(count));
+    int64_t got = 0;
+    while (got < count) {
+      DWORD part = DWORD(std::min<int64_t>(count - got, 1 << 20));
+      DWORD n = 0;
+      if (!ReadFile(h, &out[size_t(got)], part, &n, nullptr) || n == 0) break;
+      got += n;
+    }
+    if (got != count) out.clear();
+  }
+  CloseHandle(h);
+  return out;
+}
+
+bool SetFileDosTime(HANDLE file, uint32_t dosTime) {
+  FILETIME local, utc;
+  if (!DosDateTimeToFileTime(WORD(dosTime >> 16), WORD(dosTime & 0xFFFF), &local)) return false;
+  if (!LocalFileTimeToFileTime(&local, &utc)) return false;
+  return SetFileTime(file, nullptr, nullptr, &utc) != 0;
+}
+
+uint32_t FileDosTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  FILETIME local;
+  WORD date = 0, time = 0;
+  if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &date, &time))
+    return 0;
+  return (uint32_t(date) << 16) | time;
+}
+
+bool WriteFileText(const std::string& path, const std::string& content, uint32_t dosTime, bool append) {
+  HANDLE h;
+  if (append && FileExistsA(path))
+    h = CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  else
+    h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = !append || SeekFile(h, 0, FILE_END) >= 0;
+  if (ok) {
+    int64_t size = int64_t(content.size());
+    int64_t chunk = size > kSingleWriteLimit ? WriteChunkSize(size) : size;
+    ok = WriteAll(h, content.data(), size, std::max<int64_t>(chunk, 1)) == size;
+  }
+  if (ok && dosTime != 0) SetFileDosTime(h, dosTime);
+  CloseHandle(h);
+  return ok;
+}
+
+bool AppendFileText(const std::string& path, const std::string& content, uint32_t dosTime) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = SeekFile(h, 0, FILE_END) >= 0 &&
+            WriteFile(h, content.data(), DWORD(content.size()), &written, nullptr) && written == content.size();
+  if (dosTime != 0) SetFileDosTime(h, dosTime);
+  CloseHandle(h);
+  return ok;
+}
+
+double FreeDiskSpace(const std::string& path) {
+  using GetFreeEx = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+  // 255 = not probed yet, 0 = absent, 1 = present; the 95 family may lack the 64-bit call.
+  static uint8_t s_hasFreeEx = 255;
+  static GetFreeEx s_freeEx = nullptr;
+  if (s_hasFreeEx == 255) {
+    HMODULE k = LoadSystemLibrary("kernel32.dll");
+    if (k) {
+      s_freeEx = reinterpret_cast<GetFreeEx>(reinterpret_cast<void*>(GetProcAddress(k, "GetDiskFreeSpaceExA")));
+      // kernel32 stays mapped for the life of every process, so the address outlives this release.
+      FreeLibrary(k);
+    }
+    s_hasFreeEx = s_freeEx ? 1 : 0;
+  }
+  std::string query = path;
+  if (s_hasFreeEx == 1) {
+    ULARGE_INTEGER avail, total, freeAll;
+    FreeSpaceRoot(query, false);
+    if (s_freeEx(query.empty() ? nullptr : query.c_str(), &avail, &total, &freeAll)) return double(avail.QuadPart);
+    query = path;
+    FreeSpaceRoot(query, true);
+    if (s_freeEx(query.empty() ? nullptr : query.c_str(), &avail, &total, &freeAll)) return double(avail.QuadPart);
+    return -1;
+  }
+  FreeSpaceRoot(query, true);
+  DWORD spc = 0, bps = 0, freeClusters = 0, clusters = 0;
+  if (!GetDiskFreeSpaceA(query.empty() ? nullptr : query.c_str(), &spc, &bps, &freeClusters, &clusters)) return -1;
+  return double(spc) * double(bps) * double(freeClusters);
+}
+
+bool FileExistsA(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExistsA(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ForceDirectories(const std::string& folder) {
+  std::string dir = NormalizeDirSlash(folder, false);
+  if (dir.empty()) return false;
+  if (DirectoryExistsA(dir)) return true;
+  if (dir.size() == 2 && dir[1] == ':') return DirectoryExistsA(dir + "\\");
+  std::string parent = ExtractFileDir(dir);
+  if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
+  return CreateDirectoryA(dir.c_str(), nullptr) || DirectoryExistsA(dir);
+}
+
+bool DeleteFiles(const std::string& mask, bool clearAttributes) {
+  size_t slash = mask.find_last_of("\\/");
+  std::string dir = slash == std::string::npos ? "" : mask.substr(0, slash + 1);
+  WIN32_FIND_DATAA fd;
+  HANDLE f = FindFirstFileA(mask.c_str(), &fd);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  bool found = false;
+  do {
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    found = true;
+    std::string p = dir + fd.cFileName;
+    if (clearAttributes) SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(p.c_str());
+  } while (FindNextFileA(f, &fd));
+  FindClose(f);
+  return found;
+}
+
+bool DeleteTree(const std::string& folder, bool clearAttributes) {
+  if (folder.empty()) return false;
+  std::string dir = NormalizeDirSlash(folder, false);
+  bool existed = DirectoryExistsA(dir);
+  DeleteFiles(dir + "\\*.*", clearAttributes);
+  WIN32_FIND_DATAA fd;
+  HANDLE f = FindFirstFileA((dir + "\\*.*").c_str(), &fd);
+  if (f != INVALID_HANDLE_VALUE) {
+    do {
+      DWORD a = fd.dwFileAttributes;
+      if (!(a & FILE_ATTRIBUTE_DIRECTORY) || (a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) ||
+          IsDotEntry(fd.cFileName))
+        continue;
+      std::string sub = dir + "\\" + fd.cFileName;
+      // A junction or link is removed as a link: emptying it would delete
+      // files that live outside the tree.
+      if (!(a & FILE_ATTRIBUTE_REPARSE_POINT)) DeleteTree(sub, clearAttributes);
+      if (clearAttributes) SetFileAttributesA(sub.c_str(), FILE_ATTRIBUTE_NORMAL);
+      RemoveDirectoryA(sub.c_str());
+    } while (FindNextFileA(f, &fd));
+    FindClose(f);
+  }
+  RemoveDirectoryA(dir.c_str());
+  return existed && !DirectoryExistsA(dir);
+}
+
+std::string FindFileInTree(const std::string& folder, const std::string& name) {
+  std::string dir = NormalizeDirSlash(folder, true);
+  if (GetFileAttributesA((dir + name).c_str()) != INVALID_FILE_ATTRIBUTES) return dir + name;
+  std::string result;
+  WIN32_FIND_DATAA fd;
+  HANDLE f = FindFirstFileA((dir + "*.*").c_str(), &fd);
+  if (f == INVALID_HANDLE_VALUE) return result;
+  do {
+    DWORD a = fd.dwFileAttributes;
+    // Links are not followed: a link back up the tree would never end.
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+        !IsDotEntry(fd.cFileName))
+      result = FindFileInTree(dir + fd.cFileName, name);
+    ProcessPendingMessages(0);
+  } while (result.empty() && FindNextFileA(f, &fd));
+  FindClose(f);
+  return result;
+}
+
+std::string FindFileOnDrives(const std::string& name, UINT driveType) {
+  for (char c = 'C'; c <= 'Z'; ++c) {
+    if (GetDriveTypeA(DriveRoot(c).c_str()) != driveType) continue;
+    std::string r = FindFileInTree(DriveRoot(c), name);
+    if (!r.empty()) return r;
+  }
+  return "";
+}
+
+std::string FindFolderInTree(const std::string& folder, const std::string& name) {
+  DebugLine("FALSE " + folder);
+  if (EndsWith("\\" + name, folder, true)) return folder;
+  std::string dir = NormalizeDirSlash(folder, true);
+  std::string result;
+  WIN32_FIND_DATAA fd;
+  HANDLE f = FindFirstFileA((dir + "*.*").c_str(), &fd);
+  if (f == INVALID_HANDLE_VALUE) return result;
+  do {
+    DWORD a = fd.dwFileAttributes;
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+        !IsDotEntry(fd.cFileName))
+      result = FindFolderInTree(dir + fd.cFileName, name);
+    ProcessPendingMessages(0);
+  } while (result.empty() && FindNextFileA(f, &fd));
+  FindClose(f);
+  return result;
+}
+
+std::string FindFolderOnDrives(const std::string& folderOrPath, UINT driveType) {
+  if (folderOrPath.size() >= 3 && folderOrPath.compare(1, 2, ":\\") == 0) {
+    char letter = char(toupper(static_cast<unsigned char>(folderOrPath[0])));
+    if (GetDriveTypeA(DriveRoot(letter).c_str()) == driveType && DirectoryExistsA(folderOrPath)) return folderOrPath;
+    return "";
+  }
+  for (char c = 'C'; c <= 'Z'; ++c) {
+    if (GetDriveTypeA(DriveRoot(c).c_str()) != driveType) continue;
+    std::string r = FindFolderInTree(DriveRoot(c), folderOrPath);
+    if (!r.empty()) return r;
+  }
+  return "";
+}
+
+void SelfDeleteBatch(bool removeFolder, bool shortNames) {
+  std::string batch = TempDir(true) + "_DEL_ME_.BAT";
+  std::string q = "\"";
+  std::string exe = OwnExePathWin();
+  std::string dir = NormalizeDirSlash(ExtractFileDir(exe), false);
+  if (shortNames) {
+    // The batch file must exist before its short name can be asked for.
+    WriteFileText(batch, "ABC\r\n", 0, false);
+    std::string sb = ShortPath(batch), se = ShortPath(exe), sd = ShortPath(dir);
+    // Without every short form the long, quoted names are the safe choice.
+    if (!sb.empty() && !se.empty() && !sd.empty()) {
+      q.clear();
+      batch = sb;
+      exe = se;
+      dir = sd;
+    }
+    DeleteFileA(batch.c_str());
+  }
+  std::string text = SelfDeleteBatchText(exe, dir, batch, removeFolder, q);
+  // Leave the executable's folder so that it is not in use when the batch removes it.
+  SetCurrentDirectoryA(TempDir(false).c_str());
+  if (WriteFileText(batch, text, 0, false)) WinExec(batch.c_str(), SW_HIDE);
+}
+
+bool EjectCdDrive(const std::string& path) {
+  if (path.empty()) return false;
+  char letter = char(toupper(static_cast<unsigned char>(path[0])));
+  if (letter < 'A' || letter > 'Z' || GetDriveTypeA(DriveRoot(letter).c_str()) != DRIVE_CDROM) return false;
+  std::string device = std::string("\\\\.\\") + letter + ":";
+  HANDLE h = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  DebugLine("EjectCD-2: " + device + " " + std::to_string(intptr_t(h)));
+  if (h == INVALID_HANDLE_VALUE) {
+    h = CreateFileA(device.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    DebugLine("EjectCD-3: " + device + " " + std::to_string(intptr_t(h)));
+  }
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD returned = 0;
+  bool ok = DeviceIoControl(h, IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0, nullptr, 0, &returned, nullptr) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
+std::string DescribeWriteFailure(const std::string& path, int64_t dataSize) {
+  std::string err = LastErrorText();  // first, before the size queries change the last error
+  return FormatWriteFailure(err, dataSize, FileSizeByName(path), FreeDiskSpace(path));
+}
