@@ -226,9 +226,9 @@ struct Writer {
     if (!Put(EncodeTrailer(t))) return false;
     if (volume == 1) {
       // PackageEnd is the length of the whole first volume.
-      std::string head = spec.stub.substr(0, 0x100);
-      StampStub(head, uint64_t(pos));
-      if (!SeekTo(out, 0) || std::fwrite(head.data(), 1, head.size(), out) != head.size())
+      std::string head = spec.stub.substr(0, 0x102);
+      if (!StampStub(head, uint64_t(pos))) return Fail("stub: no \"PE\" mark at offset 0x100");
+      if (!SeekTo(out, 0) || std::fwrite(head.data(), 1, 0x100, out) != 0x100)
         return Fail("cannot write " + temps.back());
     }
     if (std::fclose(out) != 0) {

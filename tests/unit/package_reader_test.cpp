@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include "package/gfileinfo.h"
+#include "package/lang.h"
+#include "package/pkgfile.h"
+#include "package_fixture.h"
+
+using namespace pkgtest;
+
+namespace {
+// A plain (non-executable) volume: header items from offset 0, then the trailer.
+std::string PlainVolume(const std::vector<std::string>& items, PackageTrailer t) {
+  std::string body;
+  for (const std::string& i : items) body += i;
+  t.TrailerLength = kTrailerSize;
+  return body + EncodeTrailer(t);
+}
+
+PackageTrailer GoodTrailer() {
+  PackageTrailer t;
+  t.HeaderItemCount = 2;
+  t.PackageSignature = kPackageSignature;
+  t.PackageFlags = kFlagDebugLog;
+  return t;
+}
+
+std::string Item(const std::string& payload) { return RawItem(payload, false); }
+
+std::string BuildOne(const TempDir& dir, const PackageSpec& spec, const std::string& name = "Setup.exe") {
+  PackResult r = WritePackage(spec, dir.Path(name));
+  EXPECT_EQ(r.error, "");
+  return dir.Path(name);
+}
+
+bool AnyFlag(const TGFileInfo& fi) {
+  return fi.TempDriveNotice() || fi.MoreVolumes() || fi.CdSpanning() || fi.ActivityBar() || fi.DebugLog() ||
+         fi.WebSetup() || fi.ConfirmDownload() || fi.WriteAgentCopy() || fi.IsUpdateAgent();
+}
+}  // namespace
+
+TEST(PackageReader, EachFlagReadsBackAlone) {
+  struct Case {
+    const char* name;
+    void (*set)(PackageSpec&);
+    bool (TGFileInfo::*get)() const;
+  } cases[] = {
+      {"TempDriveNotice", [](PackageSpec& s) { s.flags = kFlagTempDriveNotice; }, &TGFileInfo::TempDriveNotice},
+      {"CdSpanning", [](PackageSpec& s) { s.flags = kFlagCdSpanning; }, &TGFileInfo::CdSpanning},
+      {"ActivityBar", [](PackageSpec& s) { s.flags = kFlagActivityBar; }, &TGFileInfo::ActivityBar},
+      {"DebugLog", [](PackageSpec& s) { s.flags = kFlagDebugLog; }, &TGFileInfo::DebugLog},
+      {"WebSetup", [](PackageSpec& s) { s.webSetup = true; }, &TGFileInfo::WebSetup},
+      {"ConfirmDownload", [](PackageSpec& s) { s.confirmDownload = true; }, &TGFileInfo::ConfirmDownload},
+      {"WriteAgentCopy", [](PackageSpec& s) { s.writeAgentCopy = true; }, &TGFileInfo::WriteAgentCopy},
+      {"IsUpdateAgent", [](PackageSpec& s) { s.isUpdateAgent = true; }, &TGFileInfo::IsUpdateAgent},
+  };
+  TempDir dir;
+  TGFileInfo plain(BuildOne(dir, BasicSpec(), "Plain.exe"));
+  EXPECT_FALSE(AnyFlag(plain));
+  for (const Case& c : cases) {
+    PackageSpec spec = BasicSpec();
+    c.set(spec);
+    TGFileInfo fi(BuildOne(dir, spec));
+    ASSERT_TRUE(fi.HasPackage()) << c.name;
+    EXPECT_TRUE((fi.*c.get)()) << c.name;
+    int set = 0;
+    for (const Case& other : cases) set += (fi.*other.get)() ? 1 : 0;
+    EXPECT_EQ(set, 1) << c.name;
+  }
+}
+
+TEST(PackageReader, HeaderFields) {
+  TempDir dir;
+  PackageSpec spec = BasicSpec();
+  spec.updateUrl = "http://example.test/updates";
+  spec.infoFileName = "http://example.test/updates/App.v2.info";
+  spec.agentExeName = "AppAgent.exe";
+  spec.token = "PRODUCT-7";
+  spec.silent = true;
+  TGFileInfo fi(BuildOne(dir, spec));
+  EXPECT_EQ(fi.UpdateUrl(), "http://example.test/updates");
+  EXPECT_EQ(fi.InfoFileName(), "App.v2.info");
+  EXPECT_EQ(fi.OriginalFileName(), "App.original");
+  EXPECT_EQ(fi.AgentExeName(), "AppAgent.exe");
+  EXPECT_EQ(fi.PackageToken(true), "PRODUCT-7");
+  EXPECT_EQ(fi.PackageToken(false).size(), 50u);
+  EXPECT_TRUE(fi.Silent());
+  EXPECT_EQ(fi.WebBase(), "");  // two header items: no web-setup string
+
+  spec.silent = false;
+  spec.hasWebSetup = true;
+  spec.webBase = "http://example.test/dl";
+  spec.webFileName = "Full.exe";
+  spec.webAlwaysDownload = true;
+  spec.webToken = "WEB-1";
+  spec.webSize = "123456";
+  TGFileInfo web(BuildOne(dir, spec));
+  EXPECT_FALSE(web.Silent());
+  EXPECT_EQ(web.Trailer().HeaderItemCount, 3);
+  EXPECT_EQ(web.WebBase(), "http://example.test/dl");
+  EXPECT_EQ(web.WebFileName(), "Full.exe");
+  EXPECT_TRUE(web.WebAlwaysDownload());
+  EXPECT_EQ(web.WebToken(true), "WEB-1");
+  EXPECT_EQ(web.WebSize(), "123456");
+}
+
+TEST(PackageReader, SpaceRequiredFollowsClusterSize) {
+  HookGuard guard;
+  TempDir dir;
+  PackageSpec spec = BasicSpec();
+  spec.files.push_back({"a.bin", std::string(1, 'a')});
+  spec.files.push_back({"b.bin", std::string(600, 'b')});
+  spec.files.push_back({"c.bin", std::string(5000, 'c')});
+  TGFileInfo fi(BuildOne(dir, spec));
+  static uint32_t cluster;
+  static std::string askedRoot;
+  Platform().clusterSize = [](const std::string& root) {
+    askedRoot = root;
+    return cluster;
+  };
+  struct Case {
+    uint32_t cluster, expected;
+  } cases[] = {
+      {0, 256 + 768 + 5120},        // unknown: entry 0
+      {511, 256 + 768 + 5120},      // under 512: entry 0
+      {512, 512 + 1024 + 5120},     // entry 1
+      {4096, 4096 + 4096 + 8192},   // entry 4
+      {65536, 3 * 65536},           // entry 8
+      {1u << 20, 3 * 65536},        // larger clusters stay on entry 8
+  };
+  for (const Case& c : cases) {
+    cluster = c.cluster;
+    EXPECT_EQ(fi.SpaceRequired("D:\\Temp\\x"), c.expected) << c.cluster;
+    EXPECT_EQ(askedRoot, "D:\\");
+  }
+  Platform().clusterSize = nullptr;
+  EXPECT_EQ(fi.SpaceRequired("D:\\"), 256u + 768u + 5120u);
+}
+
+TEST(PackageReader, PackageEndHidesAppendedData) {
+  TempDir dir;
+  PackageSpec spec = BasicSpec();
+  spec.flags = kFlagActivityBar;
+  std::string path = BuildOne(dir, spec);
+  std::string image = ReadAll(path);
+  std::string cleared = image;
+  std::fill(cleared.begin() + 0xF8, cleared.begin() + 0x100, '\0');
+
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool found;
+  } cases[] = {
+      {"as built", image, true},
+      {"signature appended", image + std::string(3000, '\x5A'), true},
+      {"PackageEnd cleared", cleared, true},
+      {"PackageEnd cleared and data appended", cleared + std::string(3000, '\x5A'), false},
+  };
+  for (const Case& c : cases) {
+    WriteAll(path, c.bytes);
+    TGFileInfo fi(path);
+    EXPECT_EQ(fi.HasPackage(), c.found) << c.what;
+    EXPECT_EQ(fi.ActivityBar(), c.found) << c.what;
+  }
+}
+
+TEST(PackageReader, PeMarkElsewhereIsAPlainVolume) {
+  TempDir dir;
+  std::string path = BuildOne(dir, BasicSpec());
+  std::string image = ReadAll(path);
+  image[0x100] = 'X';  // PackageEnd is no longer consulted
+  WriteAll(path, image);
+  EXPECT_FALSE(HasExeHeader(path));
+  EXPECT_TRUE(TGFileInfo(path).HasPackage());  // the trailer is still at the end
+  WriteAll(path, image + "tail");
+  EXPECT_FALSE(TGFileInfo(path).HasPackage());
+}
+
+TEST(PackageReader, TrailerLengthWords) {
+  TempDir dir;
+  std::string path = dir.Path("vol.bin");
+  // A longer trailer is read only for its first 70 bytes; a shorter one leaves the rest zero.
+  std::string rec = EncodeTrailer(GoodTrailer());
+  std::string body = Item("\x02\x01" "English\x01s0=Hi\x01\x02") + Item("|u|i|a||0|");
+  uint8_t len[4];
+  PutU32(len, 80);
+  WriteAll(path, body + rec.substr(0, 70) + "012345" + std::string(reinterpret_cast<char*>(len), 4));
+  PackageTrailer t;
+  ASSERT_TRUE(ReadPackageTrailer(path, t));
+  EXPECT_EQ(t.TrailerLength, 74u);
+  EXPECT_EQ(t.PackageSignature, kPackageSignature);
+  EXPECT_TRUE(TGFileInfo(path).HasPackage());
+
+  PutU32(len, 20);
+  WriteAll(path, rec.substr(0, 16) + std::string(reinterpret_cast<char*>(len), 4));
+  ASSERT_TRUE(ReadPackageTrailer(path, t));
+  EXPECT_EQ(t.TrailerLength, 20u);
+  EXPECT_EQ(t.PackageSignature, kPackageSignature);
+  EXPECT_EQ(t.VolumeChecksum, 0u);
+  EXPECT_EQ(t.HeaderItemCount, 2);  // read from the record
+
+  PackageTrailer zeroCount = GoodTrailer();
+  zeroCount.HeaderItemCount = 0;
+  WriteAll(path, PlainVolume({}, zeroCount));
+  EXPECT_EQ(ReadPackageTrailer(path).HeaderItemCount, 2);  // 0 reads as 2
+}
+
+TEST(PackageReader, DamagedFilesHaveNoPackage) {
+  TempDir dir;
+  const std::string lang = Item("\x02\x01" "English\x01s0=Hi\x01\x02");
+  const std::string header = Item("|u|i|a||0|");
+  auto withLength = [](std::string bytes, uint32_t n) {
+    uint8_t b[4];
+    PutU32(b, n);
+    bytes.replace(bytes.size() - 4, 4, reinterpret_cast<char*>(b), 4);
+    return bytes;
+  };
+  PackageTrailer farOffset = GoodTrailer();
+  farOffset.FirstItemOffset = 1u << 30;
+  PackageTrailer nearEnd = GoodTrailer();
+  nearEnd.FirstItemOffset = uint32_t(lang.size() + header.size() + 10);
+  PackageTrailer webCount = GoodTrailer();
+  webCount.HeaderItemCount = 3;  // promises a third item that is not there
+  std::string good = PlainVolume({lang, header}, GoodTrailer());
+  std::string negativeItem = good;
+  negativeItem[3] = '\xFF';  // length word of the language block turns negative
+
+  struct Case {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"empty file", ""},
+      {"three bytes", "abc"},
+      {"length word 2", withLength(good, 2)},
+      {"length word 0", withLength(good, 0)},
+      {"length beyond the start", withLength(good, uint32_t(good.size() + 1))},
+      {"length 0xFFFFFFFF", withLength(good, 0xFFFFFFFFu)},
+      {"first item beyond the file", PlainVolume({lang, header}, farOffset)},
+      {"first item inside the trailer", PlainVolume({lang, header}, nearEnd)},
+      {"item length beyond the trailer", PlainVolume({lang, Item("|u|i|").substr(0, 6)}, GoodTrailer())},
+      {"negative item length", negativeItem},
+      {"web-setup item missing", PlainVolume({lang, header}, webCount)},
+  };
+  for (const Case& c : cases) {
+    std::string path = dir.Path("bad.bin");
+    WriteAll(path, c.bytes);
+    TGFileInfo fi(path);
+    EXPECT_FALSE(fi.HasPackage()) << c.what;
+    EXPECT_FALSE(AnyFlag(fi)) << c.what;
+    EXPECT_EQ(fi.LangBlock(), "") << c.what;
+    EXPECT_EQ(fi.HeaderString(), "") << c.what;
+    EXPECT_EQ(fi.AgentExeName(), "") << c.what;
+  }
+
+  std::string exe = FakeStub() + good;
+  uint8_t end[4];
+  PutU32(end, uint32_t(exe.size() + 100));  // PackageEnd beyond the file (truncated copy)
+  exe.replace(0xFC, 4, reinterpret_cast<char*>(end), 4);
+  WriteAll(dir.Path("cut.exe"), exe);
+  EXPECT_FALSE(TGFileInfo(dir.Path("cut.exe")).HasPackage());
+
+  EXPECT_FALSE(TGFileInfo(dir.Path("missing.exe")).HasPackage());
+  EXPECT_FALSE(HasExeHeader(dir.Path("missing.exe")));
+}
+
+TEST(PackageReader, OtherSignatureKeepsRecordButNoTexts) {
+  TempDir dir;
+  PackageTrailer t = GoodTrailer();
+  t.PackageSignature = 0x12345678;
+  std::string path = dir.Path("vol.bin");
+  WriteAll(path, PlainVolume({Item("\x02\x01" "English\x01\x02"), Item("|u|i|a||1|")}, t));
+  TGFileInfo fi(path);
+  EXPECT_FALSE(fi.HasPackage());
+  EXPECT_TRUE(fi.DebugLog());  // the record is used as read
+  EXPECT_EQ(fi.HeaderString(), "");
+  EXPECT_FALSE(fi.Silent());
+}

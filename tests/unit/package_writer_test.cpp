@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "package/gfileinfo.h"
+#include "package/package_items.h"
+#include "package/pkgfile.h"
+#include "package_fixture.h"
+#include "paths/utils.h"
+#include "setup/checksum.h"
+
+using namespace pkgtest;
+
+namespace {
+struct Extracted {
+  std::map<std::string, std::string> files;  // joined like the engine joins same-name items
+  std::map<std::string, uint32_t> times;
+  std::vector<bool> stored;                  // per file item
+  std::string engineEntry;                   // header name field of the starred file
+  int headerItems = 0;
+};
+
+// Walks every volume the way the extraction engine does.
+Extracted ExtractAll(const std::string& first, std::vector<VolumeContents>* volumesOut = nullptr) {
+  Extracted x;
+  int count = 0;
+  for (int k = 1;; ++k) {
+    std::string path = k == 1 ? first : VolumePath(first, k);
+    VolumeContents v;
+    std::string error;
+    EXPECT_TRUE(ReadVolumeItems(path, v, error)) << path << ": " << error;
+    EXPECT_TRUE(ChecksumAccepted(PackageChecksum(path, v.trailer.TrailerLength), v.trailer.VolumeChecksum)) << path;
+    for (const ChainItem& item : v.items) {
+      if (++count <= v.trailer.HeaderItemCount) {
+        ++x.headerItems;
+        continue;
+      }
+      std::string plain = item.payload;
+      if (item.length > 0) {
+        EXPECT_TRUE(InflateBytes(item.payload, plain, error)) << error;
+      }
+      FileItemInfo fi;
+      EXPECT_TRUE(SplitFileItem(plain, fi));
+      x.files[fi.name] += fi.content;
+      x.times[fi.name] = fi.dosTime;
+      x.stored.push_back(item.length < 0);
+      if (fi.engine) x.engineEntry = ListItem(fi.header, 0, "");
+    }
+    if (volumesOut) volumesOut->push_back(v);
+    if (!(v.trailer.PackageFlags & kFlagMoreVolumes) || k > 200) break;
+  }
+  return x;
+}
+}  // namespace
+
+TEST(PackageWriter, SingleVolumeRoundTrip) {
+  TempDir dir;
+  PackageSpec spec = BasicSpec();
+  spec.files.push_back({"Engine.exe", "MZ engine bytes", "", DosTimeOf(2024, 5, 17, 13, 45, 30), 9, true, "/LANG=DE"});
+  spec.files.push_back({"data.bin", RandomBytes(70000, 1), "", 0, kStoredLevel});
+  spec.files.push_back({"empty.txt", "", "", 0, 6});
+  spec.files.push_back({"zeros.bin", std::string(200000, '\0'), "", 0, 0});  // level 0: still a zlib stream
+  WriteAll(dir.Path("source.dat"), RandomBytes(5000, 2));
+  PackFile fromDisk;
+  fromDisk.name = "fromdisk.dat";
+  fromDisk.sourcePath = dir.Path("source.dat");
+  spec.files.push_back(fromDisk);
+
+  PackResult r = WritePackage(spec, dir.Path("Setup.exe"));
+  ASSERT_EQ(r.error, "");
+  ASSERT_EQ(r.volumes, std::vector<std::string>{dir.Path("Setup.exe")});
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"Setup.exe", "source.dat"}));  // no temporary left
+
+  std::string image = ReadAll(dir.Path("Setup.exe"));
+  for (int i = 0x90; i < 0xD0; ++i) EXPECT_TRUE(image[i] >= 'A' && image[i] <= 'Z') << i;
+  EXPECT_EQ(GetU32(reinterpret_cast<const uint8_t*>(image.data()) + 0xFC), image.size());
+  EXPECT_EQ(GetU32(reinterpret_cast<const uint8_t*>(image.data()) + 0xF8), 0u);
+  EXPECT_EQ(image.compare(0x100, 0x300, spec.stub, 0x100, 0x300), 0);  // the stub is otherwise unchanged
+
+  PackageTrailer t = ReadPackageTrailer(dir.Path("Setup.exe"));
+  EXPECT_EQ(t.PackageSignature, kPackageSignature);
+  EXPECT_EQ(t.FirstItemOffset, spec.stub.size());
+  EXPECT_EQ(t.FileCount, 5u);
+  EXPECT_EQ(t.TrailerLength, 74u);
+  EXPECT_NE(t.VolumeChecksum, kUncheckedVolume);
+  EXPECT_EQ(t.VolumeChecksum, PackageChecksum(dir.Path("Setup.exe"), 74));
+  EXPECT_FALSE(t.PackageFlags & kFlagMoreVolumes);
+
+  Extracted x = ExtractAll(dir.Path("Setup.exe"));
+  EXPECT_EQ(x.headerItems, 2);
+  EXPECT_EQ(x.files["Engine.exe"], "MZ engine bytes");
+  EXPECT_EQ(x.times["Engine.exe"], DosTimeOf(2024, 5, 17, 13, 45, 30));
+  EXPECT_EQ(x.engineEntry, "Engine.exe*/LANG=DE");
+  EXPECT_EQ(x.files["data.bin"], spec.files[1].content);
+  EXPECT_EQ(x.files["zeros.bin"], spec.files[3].content);
+  EXPECT_EQ(x.files["fromdisk.dat"], ReadAll(dir.Path("source.dat")));
+  EXPECT_TRUE(x.files.count("empty.txt"));
+  EXPECT_EQ(x.stored, (std::vector<bool>{false, true, false, false, false}));
+}
+
+TEST(PackageWriter, ChecksumSwitchedOffStores1234) {
+  TempDir dir;
+  PackageSpec spec = BasicSpec();
+  spec.checksum = false;
+  spec.files.push_back({"a.txt", "abc"});
+  ASSERT_EQ(WritePackage(spec, dir.Path("Setup.exe")).error, "");
+  EXPECT_EQ(ReadPackageTrailer(dir.Path("Setup.exe")).VolumeChecksum, kUncheckedVolume);
+}
+
+TEST(PackageWriter, SplitsAcrossVolumes) {
+  struct Case {
+    const char* what;
+    int level;
+    bool first001;
+  } cases[] = {{"compressed", 9, false}, {"stored", kStoredLevel, false}, {"compressed, .001 naming", 6, true}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    PackageSpec spec = BasicSpec();
+    spec.volumeSize = 4000;
+    spec.firstVolume001 = c.first001;
+    spec.flags = kFlagActivityBar;
+    spec.files.push_back({"setup.exe", "engine", "", 0, c.level, true});
+    spec.files.push_back({"big.bin", RandomBytes(15000, 3), "", 0, c.level});
+    spec.files.push_back({"text.txt", std::string(30000, 'x') + "end", "", 0, c.level});
+    PackResult r = WritePackage(spec, dir.Path("Setup.exe"));
+    ASSERT_EQ(r.error, "") << c.what;
+    ASSERT_GE(r.volumes.size(), 4u) << c.what;
+    std::string first = dir.Path(c.first001 ? "Setup.exe.001" : "Setup.exe");
+    EXPECT_EQ(r.volumes[0], first);
+    EXPECT_EQ(r.volumes[1], dir.Path("Setup.exe.002"));
+
+    std::vector<VolumeContents> vols;
+    Extracted x = ExtractAll(first, &vols);
+    ASSERT_EQ(vols.size(), r.volumes.size()) << c.what;
+    for (size_t i = 0; i < vols.size(); ++i) {
+      std::string path = r.volumes[i];
+      EXPECT_LE(ReadAll(path).size(), 4000u) << c.what << " " << path;
+      EXPECT_EQ(bool(vols[i].trailer.PackageFlags & kFlagMoreVolumes), i + 1 < vols.size()) << c.what << i;
+      EXPECT_TRUE(vols[i].trailer.PackageFlags & kFlagActivityBar);
+      EXPECT_EQ(vols[i].trailer.FileCount, 3u);
+      EXPECT_NE(vols[i].trailer.VolumeChecksum, kUncheckedVolume);
+      if (i > 0) {
+        EXPECT_FALSE(HasExeHeader(path)) << c.what << i;
+        EXPECT_EQ(vols[i].trailer.FirstItemOffset, 0u) << c.what << i;
+      }
+    }
+    EXPECT_EQ(x.files["big.bin"], spec.files[1].content) << c.what;
+    EXPECT_EQ(x.files["text.txt"], spec.files[2].content) << c.what;
+    EXPECT_EQ(x.engineEntry, "setup.exe*") << c.what;
+    // The reader of the first volume sees the whole package's totals.
+    TGFileInfo fi(first);
+    EXPECT_TRUE(fi.HasPackage());
+    EXPECT_TRUE(fi.MoreVolumes());
+  }
+}
+
+TEST(PackageWriter, SpaceTableCountsJoinedFilesOnce) {
+  uint32_t space[kSpaceEntries];
+  ComputeSpaceRequired({1, 512, 513, 0}, space);
+  EXPECT_EQ(space[0], 256u + 512u + 768u);
+  EXPECT_EQ(space[1], 512u + 512u + 1024u);
+  EXPECT_EQ(space[8], 3u * 65536u);
+  ComputeSpaceRequired({uint64_t(1) << 33}, space);
+  EXPECT_EQ(space[0], 0xFFFFFFFFu);  // capped, not wrapped
+
+  TempDir dir;
+  PackageSpec spec = BasicSpec();
+  spec.files.push_back({"Data.bin", std::string(1000, 'a')});
+  spec.files.push_back({"DATA.BIN", std::string(500, 'b')});  // appended to the same file
+  ASSERT_EQ(WritePackage(spec, dir.Path("Setup.exe")).error, "");
+  PackageTrailer t = ReadPackageTrailer(dir.Path("Setup.exe"));
+  EXPECT_EQ(t.FileCount, 1u);
+  EXPECT_EQ(t.SpaceRequired[4], 4096u);
+  EXPECT_EQ(t.SpaceRequired[0], 1536u);
+}
+
+TEST(PackageWriter, ErrorsLeaveNothingBehind) {
+  struct Case {
+    const char* what;
+    void (*change)(PackageSpec&);
+    const char* message;
+  } cases[] = {
+      {"no PE at 0x100", [](PackageSpec& s) { s.stub[0x100] = 'X'; }, "0x100"},
+      {"no MZ", [](PackageSpec& s) { s.stub[0] = 'X'; }, "MZ"},
+      {"short stub", [](PackageSpec& s) { s.stub = "MZ"; }, "MZ"},
+      {"token too long", [](PackageSpec& s) { s.token = std::string(21, 't'); }, "token"},
+      {"bar in a header field", [](PackageSpec& s) { s.agentExeName = "a|b.exe"; }, "|"},
+      {"file name with a star", [](PackageSpec& s) { s.files[0].name = "a*b"; }, "a*b"},
+      {"volume smaller than the stub", [](PackageSpec& s) { s.volumeSize = 600; }, "smaller"},
+      {"volume too small for an item",
+       [](PackageSpec& s) {
+         s.volumeSize = 1200;
+         s.files[0].name = std::string(1200, 'n');
+       },
+       "too small"},
+      {"missing source file", [](PackageSpec& s) { s.files[0].sourcePath = "/nonexistent/x.bin"; }, "x.bin"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    PackageSpec spec = BasicSpec();
+    spec.files.push_back({"f.bin", RandomBytes(3000, 4), "", 0, kStoredLevel});
+    c.change(spec);
+    PackResult r = WritePackage(spec, dir.Path("Setup.exe"));
+    EXPECT_NE(r.error.find(c.message), std::string::npos) << c.what << ": " << r.error;
+    EXPECT_TRUE(r.volumes.empty()) << c.what;
+    EXPECT_TRUE(dir.Names().empty()) << c.what;
+  }
+}
+
+TEST(PackageWriter, StampWritesPackageEndHalves) {
+  std::string image = FakeStub();
+  ASSERT_TRUE(StampStub(image, 0x123456789ull));
+  const uint8_t* b = reinterpret_cast<const uint8_t*>(image.data());
+  EXPECT_EQ(GetU32(b + 0xF8), 0x1u);
+  EXPECT_EQ(GetU32(b + 0xFC), 0x23456789u);
+  std::string noPe = FakeStub();
+  noPe[0x101] = 'X';
+  EXPECT_FALSE(StampStub(noPe, 10));
+}
