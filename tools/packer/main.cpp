@@ -1,0 +1,121 @@
+// packer: builds setup packages from a manifest, inspects packages, and
+// writes inform files for the auto-update agent.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "manifest.h"
+#include "package/package_writer.h"
+
+int InspectPackage(const std::string& path);
+
+namespace {
+const char kUsage[] =
+    "usage:\n"
+    "  packer build <manifest> [-o <output>]\n"
+    "      builds the setup file (and its volume files) described by the manifest\n"
+    "  packer inspect <setup file or first volume>\n"
+    "      prints the trailer, header items and file list and checks every volume;\n"
+    "      exit code 1 when a check fails\n"
+    "  packer inform <output> --token <token> (--body <text> | --body-file <file>) [--scrambled]\n"
+    "      writes an inform file for the auto-update agent\n"
+    "See docs/packer.md for the manifest format.\n";
+
+int Usage(const std::string& problem) {
+  if (!problem.empty()) std::fprintf(stderr, "packer: %s\n", problem.c_str());
+  std::fprintf(stderr, "%s", kUsage);
+  return 2;
+}
+
+int Fail(const std::string& problem) {
+  std::fprintf(stderr, "packer: %s\n", problem.c_str());
+  return 1;
+}
+
+int Build(const std::vector<std::string>& args) {
+  std::string manifest, output;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-o") {
+      if (i + 1 >= args.size()) return Usage("-o needs a file name");
+      output = args[++i];
+    } else if (manifest.empty()) {
+      manifest = args[i];
+    } else {
+      return Usage("unexpected argument \"" + args[i] + "\"");
+    }
+  }
+  if (manifest.empty()) return Usage("build needs a manifest");
+  Manifest m;
+  std::string error;
+  if (!LoadManifest(manifest, m, error)) return Fail(error);
+  if (!output.empty()) m.output = output;
+  if (m.output.empty()) return Fail(manifest + ": no output given ([package] output = ... or -o)");
+  PackResult r = WritePackage(m.spec, m.output);
+  if (!r.error.empty()) return Fail(r.error);
+  for (const std::string& v : r.volumes) std::printf("wrote %s\n", v.c_str());
+  return 0;
+}
+
+int Inform(const std::vector<std::string>& args) {
+  std::string output, token, body;
+  bool haveToken = false, haveBody = false, scrambled = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if ((a == "--token" || a == "--body" || a == "--body-file") && i + 1 >= args.size())
+      return Usage(a + " needs a value");
+    if (a == "--token") {
+      token = args[++i];
+      haveToken = true;
+    } else if (a == "--body") {
+      body = args[++i];
+      haveBody = true;
+    } else if (a == "--body-file") {
+      if (!ReadWholeFile(args[++i], body)) return Fail("cannot read " + args[i]);
+      haveBody = true;
+    } else if (a == "--scrambled") {
+      scrambled = true;
+    } else if (output.empty() && a.rfind("--", 0) != 0) {
+      output = a;
+    } else {
+      return Usage("unexpected argument \"" + a + "\"");
+    }
+  }
+  if (output.empty() || !haveToken || !haveBody) return Usage("inform needs an output, --token and a body");
+  if (token.empty() || token.size() > kMaxTokenLength || token.find('|') != std::string::npos)
+    return Fail("the token must have 1 to " + std::to_string(kMaxTokenLength) + " characters and no \"|\"");
+  std::string text = BuildInformText(token, body, scrambled);
+  std::string temp = output + ".part";
+  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) return Fail("cannot create " + temp);
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = std::fclose(f) == 0 && ok;
+  if (ok) {
+    std::remove(output.c_str());
+    ok = std::rename(temp.c_str(), output.c_str()) == 0;
+  }
+  if (!ok) {
+    std::remove(temp.c_str());
+    return Fail("cannot write " + output);
+  }
+  std::printf("wrote %s\n", output.c_str());
+  return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage("");
+  std::string cmd = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (cmd == "build") return Build(args);
+  if (cmd == "inspect") {
+    if (args.size() != 1) return Usage("inspect needs exactly one file");
+    return InspectPackage(args[0]);
+  }
+  if (cmd == "inform") return Inform(args);
+  if (cmd == "-h" || cmd == "--help" || cmd == "help") {
+    std::printf("%s", kUsage);
+    return 0;
+  }
+  return Usage("unknown command \"" + cmd + "\"");
+}

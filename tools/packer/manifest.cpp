@@ -1,0 +1,365 @@
+#include "manifest.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ctime>
+#include <set>
+
+#include "package/pkgfile.h"
+#include "paths/utils.h"
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  std::FILE* f = OpenSharedRead(path);
+  if (!f) return false;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+static bool IsAbsolute(const std::string& p) {
+  return (!p.empty() && (p[0] == '/' || p[0] == '\\')) || (p.size() >= 2 && p[1] == ':');
+}
+
+std::string DirOf(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+std::string JoinPath(const std::string& dir, const std::string& path) {
+  if (dir.empty() || IsAbsolute(path)) return path;
+  return dir + "/" + path;
+}
+
+uint32_t FileDosTime(const std::string& path) {
+#ifdef _WIN32
+  struct _stat64 st;
+  if (_stat64(path.c_str(), &st) != 0) return 0;
+#else
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return 0;
+#endif
+  std::time_t t = std::time_t(st.st_mtime);
+  std::tm* tm = std::localtime(&t);
+  if (!tm) return 0;
+  return DosTimeOf(tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec);
+}
+
+namespace {
+
+struct Parser {
+  std::string file;
+  int line = 0;
+  std::string error;
+
+  bool Fail(const std::string& msg) {
+    if (error.empty()) error = file + ":" + std::to_string(line) + ": " + msg;
+    return false;
+  }
+
+  bool Bool(const std::string& key, const std::string& v, bool& out) {
+    std::string u = UpperCase(v);
+    if (u == "1" || u == "YES" || u == "TRUE" || u == "ON") {
+      out = true;
+      return true;
+    }
+    if (u == "0" || u == "NO" || u == "FALSE" || u == "OFF") {
+      out = false;
+      return true;
+    }
+    return Fail(key + ": expected 1 or 0, not \"" + v + "\"");
+  }
+
+  bool Number(const std::string& key, const std::string& v, int64_t& out, int64_t low, int64_t high) {
+    if (!TryStrToInt64(v, out) || out < low || out > high)
+      return Fail(key + ": expected a number from " + std::to_string(low) + " to " + std::to_string(high) +
+                  ", not \"" + v + "\"");
+    return true;
+  }
+};
+
+// Outer double quotes keep blanks at the ends of a value.
+std::string Unquote(const std::string& v) {
+  if (v.size() >= 2 && v.front() == '"' && v.back() == '"') return v.substr(1, v.size() - 2);
+  return v;
+}
+
+bool SplitLine(const std::string& raw, std::string& key, std::string& value) {
+  size_t eq = raw.find('=');
+  if (eq == std::string::npos) return false;
+  key = Trim(raw.substr(0, eq));
+  value = Unquote(Trim(raw.substr(eq + 1)));
+  return !key.empty();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string cur;
+  for (char c : text) {
+    if (c == '\n') {
+      lines.push_back(cur);
+      cur.clear();
+    } else if (c != '\r') {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) lines.push_back(cur);
+  return lines;
+}
+
+bool IsComment(const std::string& t) { return t.empty() || t[0] == '#' || t[0] == ';'; }
+
+bool ParseTime(const std::string& v, uint32_t& out) {
+  int64_t n;
+  if (TryStrToInt64(v, n)) {
+    if (n < 0 || n > 0xFFFFFFFFll) return false;
+    out = uint32_t(n);
+    return true;
+  }
+  int y, mo, d, h = 0, mi = 0, s = 0;
+  char extra;
+  int got = std::sscanf(v.c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &extra);
+  if (got != 3 && got != 6) return false;
+  out = DosTimeOf(y, mo, d, h, mi, s);
+  return out != 0;
+}
+
+// One [file] section while it is being read.
+struct FileDraft {
+  PackFile file;
+  int line = 0;
+  bool timeFromFile = true;
+  bool hasSource = false;
+};
+
+// Texts of a language from a separate file of key=value lines.
+bool IncludeLanguage(const std::string& path, PackLanguage& lang, Parser& outer) {
+  std::string text;
+  if (!ReadWholeFile(path, text)) return outer.Fail("cannot read language file " + path);
+  Parser p;
+  p.file = path;
+  for (const std::string& raw : Lines(text)) {
+    ++p.line;
+    std::string t = Trim(raw);
+    if (IsComment(t)) continue;
+    std::string key, value;
+    if (!SplitLine(t, key, value)) {
+      p.Fail("expected key = value");
+      break;
+    }
+    lang.texts.emplace_back(key, value);
+  }
+  if (!p.error.empty()) {
+    outer.error = p.error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
+  out = Manifest();
+  Parser p;
+  p.file = path;
+  std::string text;
+  if (!ReadWholeFile(path, text)) {
+    error = path + ": cannot read the manifest";
+    return false;
+  }
+  const std::string base = DirOf(path);
+  PackageSpec& spec = out.spec;
+  std::string section;
+  std::string stubPath;
+  int stubLine = 0;
+  std::vector<FileDraft> files;
+  std::string webSizeOf;
+  int webSizeLine = 0;
+  bool webSizeGiven = false;
+
+  auto bad = [&](const std::string& msg) {
+    p.Fail(msg);
+    error = p.error;
+    return false;
+  };
+  for (const std::string& raw : Lines(text)) {
+    ++p.line;
+    std::string t = Trim(raw);
+    if (IsComment(t)) continue;
+    if (t.front() == '[') {
+      if (t.back() != ']') return bad("unclosed section header");
+      std::string name = Trim(t.substr(1, t.size() - 2));
+      std::string word = UpperCase(TextBefore(name + " ", " ", name));
+      if (SameText(name, "package") || SameText(name, "web")) {
+        section = LowerCase(name);
+        if (section == "web") spec.hasWebSetup = true;
+      } else if (word == "LANGUAGE") {
+        std::string langName = Trim(name.substr(8));
+        if (langName.empty()) return bad("[language] needs a name, e.g. [language English]");
+        section = "language";
+        spec.languages.push_back({langName, {}});
+      } else if (SameText(name, "file")) {
+        section = "file";
+        FileDraft d;
+        d.line = p.line;
+        files.push_back(d);
+      } else {
+        return bad("unknown section [" + name + "]");
+      }
+      continue;
+    }
+    std::string key, value;
+    if (!SplitLine(t, key, value)) return bad("expected key = value");
+    std::string k = LowerCase(key);
+    bool ok = true;
+    if (section.empty()) {
+      ok = p.Fail("\"" + key + "\" outside a section");
+    } else if (section == "package") {
+      bool b = false;
+      int64_t n = 0;
+      if (k == "stub") {
+        stubPath = JoinPath(base, value);
+        stubLine = p.line;
+      } else if (k == "output") {
+        out.output = JoinPath(base, value);
+      } else if (k == "volume_size") {
+        ok = p.Number(key, value, n, 0, int64_t(1) << 40) && (spec.volumeSize = n, true);
+      } else if (k == "first_volume_001") {
+        ok = p.Bool(key, value, spec.firstVolume001);
+      } else if (k == "checksum") {
+        ok = p.Bool(key, value, spec.checksum);
+      } else if (k == "update_url") {
+        spec.updateUrl = value;
+      } else if (k == "info_file") {
+        spec.infoFileName = value;
+      } else if (k == "agent_exe") {
+        spec.agentExeName = value;
+      } else if (k == "token") {
+        spec.token = value;
+        if (value.size() > kMaxTokenLength)
+          ok = p.Fail("token longer than " + std::to_string(kMaxTokenLength) + " characters");
+      } else if (k == "silent") {
+        ok = p.Bool(key, value, spec.silent);
+      } else if (k == "temp_drive_notice" || k == "cd_spanning" || k == "activity_bar" || k == "debug_log") {
+        uint8_t bit = k == "temp_drive_notice" ? kFlagTempDriveNotice
+                      : k == "cd_spanning"     ? kFlagCdSpanning
+                      : k == "activity_bar"    ? kFlagActivityBar
+                                               : kFlagDebugLog;
+        ok = p.Bool(key, value, b);
+        if (ok) spec.flags = b ? (spec.flags | bit) : (spec.flags & ~bit);
+      } else if (k == "web_setup") {
+        ok = p.Bool(key, value, spec.webSetup);
+      } else if (k == "confirm_download") {
+        ok = p.Bool(key, value, spec.confirmDownload);
+      } else if (k == "write_agent_copy") {
+        ok = p.Bool(key, value, spec.writeAgentCopy);
+      } else if (k == "is_update_agent") {
+        ok = p.Bool(key, value, spec.isUpdateAgent);
+      } else {
+        ok = p.Fail("unknown key \"" + key + "\" in [package]");
+      }
+      if (ok && (k == "update_url" || k == "info_file" || k == "agent_exe" || k == "token") &&
+          value.find('|') != std::string::npos)
+        ok = p.Fail(key + " must not contain \"|\"");
+    } else if (section == "web") {
+      if (k == "base") {
+        spec.webBase = value;
+      } else if (k == "file") {
+        spec.webFileName = value;
+      } else if (k == "always") {
+        ok = p.Bool(key, value, spec.webAlwaysDownload);
+      } else if (k == "token") {
+        spec.webToken = value;
+        if (value.size() > kMaxTokenLength)
+          ok = p.Fail("token longer than " + std::to_string(kMaxTokenLength) + " characters");
+      } else if (k == "size") {
+        int64_t n = 0;
+        ok = p.Number(key, value, n, 0, INT64_MAX) && (spec.webSize = std::to_string(n), webSizeGiven = true);
+      } else if (k == "size_of") {
+        webSizeOf = JoinPath(base, value);
+        webSizeLine = p.line;
+      } else {
+        ok = p.Fail("unknown key \"" + key + "\" in [web]");
+      }
+      if (ok && value.find('|') != std::string::npos) ok = p.Fail(key + " must not contain \"|\"");
+    } else if (section == "language") {
+      PackLanguage& lang = spec.languages.back();
+      if (k == "include") {
+        ok = IncludeLanguage(JoinPath(base, value), lang, p);
+      } else {
+        lang.texts.emplace_back(key, value);
+      }
+    } else if (section == "file") {
+      FileDraft& d = files.back();
+      if (k == "source") {
+        d.file.sourcePath = JoinPath(base, value);
+        d.hasSource = true;
+        if (d.file.name.empty()) d.file.name = ExtractFileName(value);
+      } else if (k == "name") {
+        d.file.name = value;
+      } else if (k == "time") {
+        if (SameText(value, "file")) {
+          d.timeFromFile = true;
+        } else {
+          d.timeFromFile = false;
+          if (!ParseTime(value, d.file.dosTime))
+            ok = p.Fail("time: expected \"file\", YYYY-MM-DD [HH:MM:SS] (1980-2107) or a DOS date-time number");
+        }
+      } else if (k == "compression") {
+        int64_t n = 0;
+        if (SameText(value, "stored"))
+          d.file.level = kStoredLevel;
+        else
+          ok = p.Number(key, value, n, 0, 9) && (d.file.level = int(n), true);
+      } else if (k == "engine") {
+        d.file.engine = true;
+        d.file.engineArgs = value;
+      } else {
+        ok = p.Fail("unknown key \"" + key + "\" in [file]");
+      }
+    }
+    if (!ok) {
+      error = p.error;
+      return false;
+    }
+  }
+
+  // Checks that need the whole manifest.
+  auto failAt = [&](int line, const std::string& msg) {
+    error = path + ":" + std::to_string(line) + ": " + msg;
+    return false;
+  };
+  if (stubPath.empty()) return failAt(p.line, "no stub given ([package] stub = ...)");
+  if (!ReadWholeFile(stubPath, spec.stub)) return failAt(stubLine, "cannot read the stub " + stubPath);
+  std::string why;
+  if (!StubLooksValid(spec.stub, &why)) return failAt(stubLine, "stub " + stubPath + ": " + why);
+  if (!webSizeOf.empty()) {
+    if (webSizeGiven) return failAt(webSizeLine, "give either size or size_of, not both");
+    std::FILE* f = OpenSharedRead(webSizeOf);
+    int64_t n = f ? FileSizeOf(f) : -1;
+    if (f) std::fclose(f);
+    if (n < 0) return failAt(webSizeLine, "cannot read " + webSizeOf);
+    spec.webSize = std::to_string(n);
+  }
+  std::set<std::string> names;
+  int engines = 0;
+  for (FileDraft& d : files) {
+    if (!d.hasSource) return failAt(d.line, "[file] needs source = <path>");
+    std::string n = d.file.name;
+    if (n.empty() || n.find_first_of("|*\\/:") != std::string::npos)
+      return failAt(d.line, "bad name \"" + n + "\" (a plain file name without | * \\ / :)");
+    if (d.file.engineArgs.find('|') != std::string::npos) return failAt(d.line, "engine arguments must not contain \"|\"");
+    if (!names.insert(UpperCase(n)).second) return failAt(d.line, "the name \"" + n + "\" is used twice");
+    if (d.file.engine && ++engines > 1) return failAt(d.line, "more than one file is marked as the engine");
+    std::FILE* f = OpenSharedRead(d.file.sourcePath);
+    if (!f) return failAt(d.line, "cannot read " + d.file.sourcePath);
+    std::fclose(f);
+    if (d.timeFromFile) d.file.dosTime = FileDosTime(d.file.sourcePath);
+    spec.files.push_back(d.file);
+  }
+  return true;
+}

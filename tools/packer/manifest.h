@@ -1,0 +1,21 @@
+// The packer's manifest: an INI-like text that names the stub, the header
+// fields, the trailer flags, the language sections and the files.
+#pragma once
+#include <string>
+
+#include "package/package_writer.h"
+
+struct Manifest {
+  PackageSpec spec;
+  std::string output;  // resolved against the manifest's folder
+};
+
+// Reads and checks a manifest; false with "file:line: problem" in error.
+bool LoadManifest(const std::string& path, Manifest& out, std::string& error);
+
+// Helpers shared with the other commands.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+std::string JoinPath(const std::string& dir, const std::string& path);
+std::string DirOf(const std::string& path);
+// DOS date and time of a file's modification time (local time); 0 when unknown.
+uint32_t FileDosTime(const std::string& path);
