@@ -17,7 +17,7 @@ std::string Slash(const std::string& path, bool trailingSlash) {
 
 std::string ShellFolderPath(int csidl, bool trailingSlash) {
   using Fn = BOOL(WINAPI*)(HWND, LPSTR, int, BOOL);
-  auto fn = reinterpret_cast<Fn>(DynamicFunction("shell32.dll", "SHGetSpecialFolderPathA"));
+  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(DynamicFunction("shell32.dll", "SHGetSpecialFolderPathA")));
   if (!fn) return "";
   char buffer[kPathBuffer] = {};
   if (!fn(nullptr, buffer, csidl, FALSE)) return "";
@@ -26,7 +26,7 @@ std::string ShellFolderPath(int csidl, bool trailingSlash) {
 
 std::string ShellFolderPathEx(int csidl, bool trailingSlash) {
   using Fn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
-  auto fn = reinterpret_cast<Fn>(DynamicFunction("SHFolder.dll", "SHGetFolderPathA"));
+  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(DynamicFunction("SHFolder.dll", "SHGetFolderPathA")));
   if (!fn) return "";
   char buffer[kPathBuffer] = {};
   if (fn(nullptr, csidl, nullptr, 0, buffer) != 0) return "";
