@@ -1,0 +1,85 @@
+// The web branch of the setup: take the real setup from beside the stub or
+// download it, check that it belongs to this stub, then run it.
+#include <memory>
+
+#include "dialogs/zmsgbox_win.h"
+#include "net/inethttp_win.h"
+#include "package/gfileinfo.h"
+#include "paths/utils.h"
+#include "paths/utils_win.h"
+#include "setup/files_win.h"
+#include "setup/setupflow.h"
+#include "setup/stubsetup_win.h"
+#include "start/stub_win.h"
+#include "start/stubwin_win.h"
+#include "start/zdebug.h"
+
+namespace {
+// The stub itself, marked as an update agent, for the installation to keep.
+void WriteAgentCopyOfStub(const std::string& agentName) {
+  std::string bytes = ReadFilePart(OwnExePath(), 0, 0);
+  if (bytes.size() >= 0x100) {
+    uint32_t l = uint8_t(bytes[0xFC]) | (uint8_t(bytes[0xFD]) << 8) | (uint8_t(bytes[0xFE]) << 16) |
+                 (uint32_t(uint8_t(bytes[0xFF])) << 24);
+    if (l < bytes.size() && bytes.size() - l < 10000) bytes.resize(l);
+  }
+  if (bytes.size() > 5) bytes[bytes.size() - 5] = 1;
+  WriteFileText(NormalizeDirSlash(GetSetupFolder(), true) + agentName, bytes, FileDosTime(OwnExePath()), false);
+}
+}  // namespace
+
+void WebDownloadSetup(const std::string& setupFolder, const std::string& base, const std::string& name) {
+  TGFileInfo& own = OwnPackage();
+  std::string error;
+  bool deleteAfter = false;
+  bool hidden = SwitchPresent("/hide") || own.Silent();
+  std::string buttons = own.GetLangText("BtnText", kDefaultButtonTexts);
+  int charset = own.Charset();
+  std::string setupPath = NormalizeDirSlash(base, true) + name;
+  std::string url = base + "/" + name;
+  if (!FileExistsA(setupPath)) {
+    SetStatusText(g_MainWindow, own.GetLangText("s10", "Downloading File..."), own.FontName(), charset,
+                  own.FontSize());
+    if (own.ConfirmDownload() && !hidden) {
+      std::string msg = own.GetLangText(
+          "s11",
+          "<b>INTERNET DOWNLOAD</b><p><p>Zelkan will download the Setup File from the Internet...<p>Please make sure "
+          "your Internet connection is properly set.<p><p>Continue with Setup?<p><P>Size: <SIZE> MB<P>");
+      msg = ReplaceText(msg, "<SIZE>", FormatMegabytes(double(StrToInt64Def(own.WebSize(), 0))));
+      if (!ConfirmYesNo(0, msg, own.GetLangText("Confirm", "Confirm"), 0, charset, buttons)) error = "!";
+    }
+    std::string connError;
+    if (!InternetConnected(connError)) {
+      error = own.GetLangText("s12", "No valid Internet Connection.<p>Can not Download File!");
+      if (!connError.empty()) error += "<P><P>" + connError;
+    }
+    SetHttpAbort(false);
+    setupPath = TempDir(true) + name;
+    if (error.empty()) {
+      std::string content;
+      HttpDownload(hidden ? 0 : reinterpret_cast<intptr_t>(g_MainWindow), url, setupPath, content,
+                   UpdateProgressBars, error);
+    }
+    if (error.empty()) deleteAfter = true;
+    PumpMessagesFor(300);
+    UpdateProgressBars(0, 0, 10, 0, 1, "");
+    PumpMessagesFor(700);
+  }
+  if (error.empty()) {
+    auto info = std::make_unique<TGFileInfo>(setupPath);
+    if (!TokensMatch(info->WebToken(false), own.WebToken(false)))
+      error = DescribeHttpErrorPage(setupPath, "", url, "Bad Secret Token!", false);
+  }
+  if (error.empty()) RunSetup(setupFolder, setupPath, "", CommandTail(), !hidden);
+  if (deleteAfter) DeleteFileA(setupPath.c_str());
+  if (!error.empty() && error != "!") ErrorMsg(0, error, own.GetLangText("Error", "Error"), charset, buttons);
+}
+
+void WebSetupBranch(const std::string& agentName) {
+  TGFileInfo& own = OwnPackage();
+  std::string base = own.WebBase();
+  if (!agentName.empty()) WriteAgentCopyOfStub(agentName);
+  std::string name = own.WebFileName();
+  if (!own.WebAlwaysDownload() && FileExistsA(OwnFolder(true) + name)) base = OwnFolder(false);
+  WebDownloadSetup(GetSetupFolder(), base, name);
+}

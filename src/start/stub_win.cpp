@@ -1,0 +1,174 @@
+#include "start/stub_win.h"
+
+#include <memory>
+
+#include "package/gfileinfo.h"
+#include "paths/platform.h"
+#include "paths/utils.h"
+#include "paths/utils_win.h"
+#include "setup/files_win.h"
+#include "setup/stubsetup_win.h"
+#include "start/roles.h"
+#include "start/stubwin_win.h"
+#include "start/zdebug.h"
+#include "update/process_win.h"
+#include "update/settings.h"
+#include "update/stubau_win.h"
+
+HWND g_NotifyWindow = nullptr;
+UINT g_NotifyMessage = 0;
+int g_ExitCode = 0;
+
+namespace {
+std::unique_ptr<TGFileInfo> g_package;
+bool g_isUpdateAgent = false;
+std::string g_stubClassName;
+bool g_xExeIsRunning = false;
+
+std::string ExeName() { return ExtractFileName(OwnExePath()); }
+
+bool WindowClassExists(const std::string& cls) { return FindWindowA(cls.c_str(), nullptr) != nullptr; }
+
+bool X_ExeIsRunning() { return WindowClassExists(XCopyClassName(OwnPackage().AgentExeName())); }
+bool ThisIs_Plain_AutoUpdate_Exe() { return IsPlainAgent(g_isUpdateAgent, ExeName(), OwnPackage().AgentExeName()); }
+bool ThisIs_X_AutoUpdate_Exe() { return IsXAgent(g_isUpdateAgent, ExeName(), OwnPackage().AgentExeName()); }
+
+// Starts a command line with a hidden window; the program path in it is already quoted.
+bool StartHidden(const std::string& commandLine) {
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION pi{};
+  std::string cl = commandLine;
+  if (!CreateProcessA(nullptr, cl.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return true;
+}
+}  // namespace
+
+TGFileInfo& OwnPackage() {
+  if (!g_package) g_package = std::make_unique<TGFileInfo>(OwnExePath());
+  return *g_package;
+}
+
+bool IsUpdateAgentProcess() { return g_isUpdateAgent; }
+const std::string& StubClassName() { return g_stubClassName; }
+
+void NotifyClient(int32_t wParam, int32_t lParam) {
+  if (g_NotifyWindow && g_NotifyMessage) PostMessageA(g_NotifyWindow, g_NotifyMessage, WPARAM(wParam), LPARAM(lParam));
+}
+
+bool CreateAndRun_X_Exe(bool xWasRunning) {
+  AppendLog("CreateAndRun_X_Exe() --- Start");
+  std::string z = SwitchValue("/_ZZ=");
+  DebugLinePid(" CreateAndRun_X_Exe-1 " + z);
+  if (g_isUpdateAgent && !(X_ExeIsRunning() && z != "99") && SameTextTrim(ExeName(), OwnPackage().AgentExeName())) {
+    DebugLinePid(" CreateAndRun_X_Exe-2");
+    int64_t w = SwitchInt("/WAIT=", 0);
+    AppendLog("Wait " + IntToStr(w) + " SEC");
+    if (w > 0) PumpMessagesFor(DWORD(w * 1000));
+    std::string copy = OwnFolder(true) + "X_" + ExeName();
+    CopyFileA(OwnExePath().c_str(), copy.c_str(), FALSE);
+    AppendLog("Create X_ File ");
+    std::string args = XCopyArguments(SwitchValue("/TRANSIENT="), SwitchValue("/DELAY="));
+    AppendLog("WinExec: " + copy + args);
+    StartHidden(QuoteIfBlank(copy) + args);
+    if (!CommandTail().empty()) {
+      uint64_t start = TickCount();
+      while (!IsProcessRunning(copy) && TickCount() - start < 3000) PumpMessagesFor(200);
+    }
+  }
+  AppendLog("CreateAndRun_X_Exe() --- End");
+  return xWasRunning;
+}
+
+bool HandleParamOK(bool xWasRunning) {
+  AppendLog("HandleParamOK() --- Start");
+  bool result = false;
+  std::string t = OwnFolder(true) + "X_" + ExeName();
+  bool exists = FileExistsA(t);
+  int64_t s = SwitchInt("/STOP=", -1);
+  if (s >= 0 && exists) {
+    AppendLog("PostProcessMessage(wm_ShutDown) to: " + t);
+    PostMessageToProcess(t, true, wm_ShutDown, WPARAM(s), 0);
+    result = true;
+  }
+  std::string m = SwitchValue("/WM_MSG=");
+  if (!m.empty() && exists) {
+    long long h = 0, n = 0;
+    ParseWmMsg(m, h, n);
+    AppendLog("PostProcessMessage(wm_LocalMsg) to: " + t + " - :" + m + ":");
+    PostMessageToProcess(t, true, wm_LocalMsg, WPARAM(h), LPARAM(n));
+    result = true;
+  }
+  int64_t e = SwitchInt("/TEST=", -1);
+  if (e >= 0 && exists) {
+    AppendLog("PostProcessMessage(wm_AgentMsg) to: " + t + " - AU_PerformUpdateCycle (" + IntToStr(e) + ")");
+    PostMessageToProcess(t, true, wm_AgentMsg, 31, LPARAM(e));
+    if (!xWasRunning && e > 0) PostMessageToProcess(t, true, wm_ShutDown, 2, 0);
+    result = true;
+  }
+  std::string x = SwitchValue("/TRANSIENTx=");
+  if (!x.empty()) ParseOverrideList(x);
+  AppendLog("HandleParamOK() --- End");
+  return result;
+}
+
+void SpanCdRelaunch() {
+  std::string p = OwnExePath();
+  std::string y = NormalizeDirSlash(GetSetupFolder(), true) + "Y_" + ExeName();
+  CopyFileA(p.c_str(), y.c_str(), FALSE);
+  StartHidden(SpanRelaunchCommandLine(y, CommandTail(), p));
+}
+
+void DoRunStubWin() {
+  AppendLog("DoRunStubWin() --- Start");
+  g_stubClassName = StubClassNameFor(g_isUpdateAgent, OwnExePath());
+  g_xExeIsRunning = X_ExeIsRunning();
+  bool plain = ThisIs_Plain_AutoUpdate_Exe();
+  bool xCopy = ThisIs_X_AutoUpdate_Exe();
+  AppendLog("X_ExeIsRunning=" + BoolText(g_xExeIsRunning));
+  AppendLog("ThisIs_Plain_AutoUpdate_Exe=" + BoolText(plain));
+  AppendLog("ThisIs_X_AutoUpdate_Exe=" + BoolText(xCopy));
+  if (!WindowClassExists(g_stubClassName)) {
+    if (plain) {
+      CreateAndRun_X_Exe(g_xExeIsRunning);
+    } else if (xCopy) {
+      AppendLog("CheckTestMode");
+      CheckTestMode(true);
+      AppendLog("WinMain");
+      WinMainLoop();
+      AppendLog("DeleteMySelf");
+      SelfDeleteBatch(false, false);
+    } else if (OwnPackage().CdSpanning() && SwitchInt("/SpanCdLvl=", 1) == 1) {
+      SpanCdRelaunch();
+    } else {
+      WinMainLoop();
+      if (SwitchInt("/SpanCdLvl=", 1) == 2) SelfDeleteBatch(true, false);
+    }
+  }
+  if (plain) HandleParamOK(g_xExeIsRunning);
+  AppendLog("DoRunStubWin() --- End");
+}
+
+int RunStub() {
+  const std::string& raw = RawCommandLine();
+  DebugLine(PidText() + " ==== STUB START ====> " + raw + "<");
+  g_isUpdateAgent = OwnPackage().IsUpdateAgent();
+  SetLogSwitch(g_isUpdateAgent && OwnPackage().DebugLog());
+  if (ThisIs_X_AutoUpdate_Exe()) SetLogTag(" X ");
+  AppendLog("");
+  AppendLog("");
+  AppendLog("=== START === " + OwnExePath());
+  AppendLog("CommandLine=" + raw);
+  DebugLine(PidText() + " ==== ThisIs_AutoUpdateProg=" + BoolText(g_isUpdateAgent));
+  DoRunStubWin();
+  g_package.reset();
+  DebugLine(PidText() + " ==== STUB END ====> " + raw + "<");
+  DebugLine("");
+  AppendLog("=== EXIT === " + OwnExePath());
+  AppendLog("");
+  return g_ExitCode;
+}

@@ -1,0 +1,177 @@
+#include "start/stubwin_win.h"
+
+#include <commctrl.h>
+
+#include "dialogs/zmsgbox_win.h"
+#include "net/inethttp_win.h"
+#include "package/gfileinfo.h"
+#include "paths/utils.h"
+#include "paths/utils_win.h"
+#include "setup/files_win.h"
+#include "setup/stubsetup_win.h"
+#include "start/stub_win.h"
+#include "start/zdebug.h"
+#include "update/stubau_win.h"
+
+HWND g_MainWindow = nullptr;
+HWND g_StatusLine = nullptr;
+HWND g_MainBar = nullptr;
+HWND g_ActivityBar = nullptr;
+
+namespace {
+bool g_destroyed = false;
+HFONT g_statusFont = nullptr;
+int g_activityCycle = 0;
+
+bool RightToLeft() {
+  int cs = OwnPackage().Charset();
+  return cs == 177 || cs == 178;
+}
+
+// comctl32 is not in the import table: it is loaded from the system folder.
+void InitCommonControlsFromSystem() {
+  using InitEx = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  using Init = void(WINAPI*)();
+  HMODULE lib = nullptr;
+  if (auto fn = reinterpret_cast<InitEx>(DynamicFunction("comctl32.dll", "InitCommonControlsEx", &lib))) {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
+    fn(&icc);
+  } else if (auto fn2 = reinterpret_cast<Init>(DynamicFunction("comctl32.dll", "InitCommonControls", &lib))) {
+    fn2();
+  }
+}
+
+void CreateChildren(HWND wnd) {
+  HINSTANCE inst = GetModuleHandleA(nullptr);
+  bool rtl = RightToLeft();
+  g_StatusLine = CreateWindowExA(0, "Static", "", WS_CHILD | WS_VISIBLE, rtl ? 122 : 70, 20, 340, 18, wnd, nullptr,
+                                 inst, nullptr);
+  g_MainBar = CreateWindowExA(0, "msctls_progress32", "", WS_CHILD | WS_VISIBLE, 70, 38, 392, 13, wnd, nullptr, inst,
+                              nullptr);
+  g_ActivityBar = CreateWindowExA(0, "msctls_progress32", "", WS_CHILD, rtl ? 70 : 416, 20, 46, 13, wnd, nullptr,
+                                  inst, nullptr);
+  g_statusFont = CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "Tahoma");
+  SendMessageA(g_StatusLine, WM_SETFONT, WPARAM(g_statusFont), 0);
+  SetTimer(wnd, 1, 1000, nullptr);
+}
+
+void Paint(HWND wnd) {
+  HDC dc = GetDC(wnd);
+  RECT rc;
+  GetClientRect(wnd, &rc);
+  FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+  if (HICON icon = LoadIconA(GetModuleHandleA(nullptr), "MainIcon")) DrawIcon(dc, 18, 20, icon);
+  ReleaseDC(wnd, dc);
+}
+
+LRESULT CALLBACK MainWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_CREATE:
+      CreateChildren(wnd);
+      break;
+    case WM_PAINT:
+      Paint(wnd);
+      break;
+    case WM_TIMER:
+      if (IsUpdateAgentProcess())
+        AutoUpdateTimerTick();
+      else
+        StartSetupMode(wnd);
+      break;
+    case WM_CLOSE:
+      if (!CloseMainWindow()) return 0;
+      break;
+    case WM_DESTROY:
+      DebugLine("- wm_Destroy -");
+      DestroyMainWindow();
+      break;
+    case WM_QUIT:
+      DebugLine("- wm_Quit -");
+      DestroyMainWindow();
+      break;
+    case wm_ShutDown:
+      QuitCountdown = int32_t(wp);
+      break;
+    case wm_LocalMsg:
+      g_NotifyWindow = reinterpret_cast<HWND>(wp);
+      g_NotifyMessage = UINT(lp);
+      NotifyClient(50, int32_t(reinterpret_cast<intptr_t>(g_MainWindow ? g_MainWindow : wnd)));
+      NotifyClient(51, int32_t(wm_AgentMsg));
+      break;
+    case wm_AgentMsg:
+      return HandleAgentCommand(int32_t(wp), int32_t(lp));
+    default:
+      if (msg != 0 && msg == QueryCancelAutoPlayMsg()) return 1;
+      break;
+  }
+  return DefWindowProcA(wnd, msg, wp, lp);
+}
+}  // namespace
+
+bool CloseMainWindow() {
+  AppendLog(".. CloseMainWindow() - Start");
+  bool aborted = HttpAborted();
+  if (!aborted) SetHttpAbort(true);
+  AppendLog(".. CloseMainWindow() - End");
+  return aborted;
+}
+
+void DestroyMainWindow() {
+  AppendLog(".. DestroyMainWindow() - Start");
+  SetHttpAbort(true);
+  DeleteTree(GetSetupFolder(), false);
+  PostQuitMessage(0);
+  g_destroyed = true;
+  AppendLog(".. DestroyMainWindow() - End");
+}
+
+void UpdateProgressBars(int kind, int, int maximum, int position, int step, const std::string&) {
+  if (kind == 0) {
+    SendMessageA(g_MainBar, PBM_SETRANGE, 0, MAKELPARAM(0, maximum & 0xFFFF));
+    SendMessageA(g_MainBar, PBM_SETPOS, WPARAM(position), 0);
+    SendMessageA(g_MainBar, PBM_SETSTEP, WPARAM(step), 0);
+    SendMessageA(g_ActivityBar, PBM_SETRANGE, 0, MAKELPARAM(0, 5));
+    SendMessageA(g_ActivityBar, PBM_SETPOS, 0, 0);
+    SendMessageA(g_ActivityBar, PBM_SETSTEP, 1, 0);
+  } else if (kind == 1) {
+    SendMessageA(g_MainBar, PBM_STEPIT, 0, 0);
+    g_activityCycle = (g_activityCycle + 1) % 6;
+    SendMessageA(g_ActivityBar, PBM_SETPOS, WPARAM(g_activityCycle), 0);
+  }
+}
+
+void WinMainLoop() {
+  int64_t sleepX = SwitchInt("/SleepX=", -1);
+  if (sleepX >= 0) AutoUpdateTimerCount = -sleepX;
+  InitCommonControlsFromSystem();
+  HINSTANCE inst = GetModuleHandleA(nullptr);
+  const std::string& cls = StubClassName();
+  WNDCLASSA wc{};
+  wc.style = CS_DBLCLKS;
+  wc.lpfnWndProc = MainWndProc;
+  wc.hInstance = inst;
+  wc.hIcon = LoadIconA(inst, "MainIcon");
+  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  wc.lpszClassName = cls.c_str();
+  RegisterClassA(&wc);
+  POINT pos = CentreInWorkArea(492, 110);
+  std::string title = OwnPackage().GetLangText("s0", "Zelkan Installation Suite");
+  g_MainWindow = CreateWindowExA(0, cls.c_str(), title.c_str(), WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, pos.x,
+                                 pos.y, 492, 110, nullptr, nullptr, inst, nullptr);
+  SetMsgBoxFont(OwnPackage().FontName(), OwnPackage().FontSize(), OwnPackage().Charset());
+  if (g_MainWindow) {
+    ShowWindow(g_MainWindow, SW_HIDE);
+    MSG m;
+    while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+      TranslateMessage(&m);
+      DispatchMessageA(&m);
+      if (g_destroyed) break;
+    }
+  }
+  if (g_MainWindow) KillTimer(g_MainWindow, 1);
+  SetHttpAbort(true);
+  ReleaseWinInet();
+  NotifyClient(43, 0);
+  if (g_statusFont) DeleteObject(g_statusFont);
+}
