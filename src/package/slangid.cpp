@@ -46,7 +46,7 @@ const std::string& LanguageTable() {
 
 std::string LanguageNameForNumber(uint32_t primaryLanguage) {
   std::string digits = std::to_string(primaryLanguage);
-  if (digits.size() < 2) digits.insert(0, "0");
+  if (digits.size() < 2) digits = "0" + digits;
   const std::string& table = LanguageTable();
   int count = ListCount(table);
   // A containment test on the whole item: the first item that holds the

@@ -48,6 +48,6 @@ std::string VolumePath(const std::string& firstVolume, int k) {
   std::string base = firstVolume;
   if (base.size() >= 4 && base.compare(base.size() - 4, 4, ".001") == 0) base.resize(base.size() - 4);
   std::string num = std::to_string(k);
-  if (num.size() < 3) num.insert(0, 3 - num.size(), '0');
+  if (num.size() < 3) num = std::string(3 - num.size(), '0') + num;
   return base + "." + num;
 }

@@ -131,7 +131,8 @@ bool ParseTime(const std::string& v, uint32_t& out) {
 // One [file] section while it is being read.
 struct FileDraft {
   PackFile file;
-  int line = 0;
+  int line = 0;  // of "[file]"; the keys' own lines below once given
+  int sourceLine = 0, nameLine = 0, engineLine = 0;
   bool timeFromFile = true;
   bool hasSource = false;
 };
@@ -176,6 +177,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
   std::string section;
   std::string stubPath;
   int stubLine = 0;
+  int packageLine = 1;
   std::vector<FileDraft> files;
   std::string webSizeOf;
   int webSizeLine = 0;
@@ -197,6 +199,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
       if (SameText(name, "package") || SameText(name, "web")) {
         section = LowerCase(name);
         if (section == "web") spec.hasWebSetup = true;
+        if (section == "package") packageLine = p.line;
       } else if (word == "LANGUAGE") {
         std::string langName = Trim(name.substr(8));
         if (langName.empty()) return bad("[language] needs a name, e.g. [language English]");
@@ -298,9 +301,11 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
       if (k == "source") {
         d.file.sourcePath = JoinPath(base, value);
         d.hasSource = true;
+        d.sourceLine = p.line;
         if (d.file.name.empty()) d.file.name = ExtractFileName(value);
       } else if (k == "name") {
         d.file.name = value;
+        d.nameLine = p.line;
       } else if (k == "time") {
         if (SameText(value, "file")) {
           d.timeFromFile = true;
@@ -318,6 +323,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
       } else if (k == "engine") {
         d.file.engine = true;
         d.file.engineArgs = value;
+        d.engineLine = p.line;
       } else {
         ok = p.Fail("unknown key \"" + key + "\" in [file]");
       }
@@ -333,7 +339,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
     error = path + ":" + std::to_string(line) + ": " + msg;
     return false;
   };
-  if (stubPath.empty()) return failAt(p.line, "no stub given ([package] stub = ...)");
+  if (stubPath.empty()) return failAt(packageLine, "no stub given ([package] stub = ...)");
   if (!ReadWholeFile(stubPath, spec.stub)) return failAt(stubLine, "cannot read the stub " + stubPath);
   std::string why;
   if (!StubLooksValid(spec.stub, &why)) return failAt(stubLine, "stub " + stubPath + ": " + why);
@@ -350,13 +356,15 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
   for (FileDraft& d : files) {
     if (!d.hasSource) return failAt(d.line, "[file] needs source = <path>");
     std::string n = d.file.name;
+    int nameLine = d.nameLine ? d.nameLine : d.sourceLine;
     if (n.empty() || n.find_first_of("|*\\/:") != std::string::npos)
-      return failAt(d.line, "bad name \"" + n + "\" (a plain file name without | * \\ / :)");
-    if (d.file.engineArgs.find('|') != std::string::npos) return failAt(d.line, "engine arguments must not contain \"|\"");
-    if (!names.insert(UpperCase(n)).second) return failAt(d.line, "the name \"" + n + "\" is used twice");
-    if (d.file.engine && ++engines > 1) return failAt(d.line, "more than one file is marked as the engine");
+      return failAt(nameLine, "bad name \"" + n + "\" (a plain file name without | * \\ / :)");
+    if (d.file.engineArgs.find('|') != std::string::npos)
+      return failAt(d.engineLine, "engine arguments must not contain \"|\"");
+    if (!names.insert(UpperCase(n)).second) return failAt(nameLine, "the name \"" + n + "\" is used twice");
+    if (d.file.engine && ++engines > 1) return failAt(d.engineLine, "more than one file is marked as the engine");
     std::FILE* f = OpenSharedRead(d.file.sourcePath);
-    if (!f) return failAt(d.line, "cannot read " + d.file.sourcePath);
+    if (!f) return failAt(d.sourceLine, "cannot read " + d.file.sourcePath);
     std::fclose(f);
     if (d.timeFromFile) d.file.dosTime = FileDosTime(d.file.sourcePath);
     spec.files.push_back(d.file);

@@ -1,0 +1,265 @@
+"""The packer's command line: building, inspecting, inform files and errors."""
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "wine"))
+from winelib import WIN64_BIN, WORK, case, main, native  # noqa: E402
+
+WORKDIR = pathlib.Path(os.environ.get("ZS_PACKER_WORK", WORK.parent / "packer-tests"))
+
+
+def packer(*args, cwd=None):
+    r = subprocess.run([str(native("packer"))] + [str(a) for a in args], cwd=cwd,
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    r.stdout = r.stdout.decode("latin-1")
+    r.stderr = r.stderr.decode("latin-1")
+    return r
+
+
+def fresh(name):
+    d = WORKDIR / name
+    shutil.rmtree(d, ignore_errors=True)
+    d.mkdir(parents=True)
+    return d
+
+
+def fake_stub(path):
+    b = bytearray(0x400)
+    b[0:2] = b"MZ"
+    b[0x100:0x104] = b"PE\0\0"
+    path.write_bytes(bytes(b))
+
+
+def fields(text):
+    """'  Key: value' lines of inspect output, first occurrence wins."""
+    out = {}
+    for line in text.splitlines():
+        m = re.match(r"\s+(\w+): (.*)$", line)
+        if m and m.group(1) not in out:
+            out[m.group(1)] = m.group(2)
+    return out
+
+
+BASIC = """\
+[package]
+stub = stub.exe
+output = out/Setup.exe
+token = PRODUCT-1
+update_url = http://example.test/upd
+info_file = App.info
+agent_exe = AppAgent.exe
+activity_bar = 1
+debug_log = yes
+
+[language English]
+s0 = Demo Setup
+s11 =
+
+[language German]
+include = german.txt
+
+[file]
+source = engine.exe
+engine = /LANG=DE
+time = 2024-05-17 13:45:30
+
+[file]
+source = data.bin
+name = Data.bin
+compression = stored
+"""
+
+
+def basic_dir(name, manifest=BASIC):
+    d = fresh(name)
+    fake_stub(d / "stub.exe")
+    (d / "engine.exe").write_bytes(b"MZ fake engine")
+    (d / "data.bin").write_bytes(os.urandom(30000))
+    (d / "german.txt").write_text("# German texts\ns0 = Installation\nCharset = 0\n")
+    (d / "out").mkdir()
+    (d / "m.txt").write_text(manifest)
+    return d
+
+
+@case
+def build_and_inspect():
+    d = basic_dir("build")
+    r = packer("build", "m.txt", cwd=d)
+    assert r.returncode == 0, r.stderr
+    assert sorted(os.listdir(d / "out")) == ["Setup.exe"]
+    r = packer("inspect", d / "out/Setup.exe")
+    assert r.returncode == 0, r.stdout + r.stderr
+    f = fields(r.stdout)
+    assert f["PackageSignature"] == "0x4A3B2C1D"
+    assert f["FileCount"] == "2"
+    assert f["FirstItemOffset"] == "1024"
+    assert f["ActivityBar"] == "1" and f["DebugLog"] == "1" and f["MoreVolumes"] == "0"
+    assert f["PackageToken"] == "valid"
+    assert f["AgentExeName"] == "AppAgent.exe"
+    assert f["VolumeChecksum"].endswith("(ok)")
+    assert "English (2 texts)" in r.stdout and "German (2 texts)" in r.stdout
+    assert re.search(r"1  14  2024-05-17 13:45:30 \(\d+\)  compressed  engine.exe  \[engine /LANG=DE\]", r.stdout)
+    assert re.search(r"1  30000  .*  stored  Data.bin", r.stdout)
+    assert "result: OK" in r.stdout
+
+
+@case
+def volumes_and_damage():
+    d = basic_dir("volumes", BASIC.replace("debug_log = yes", "volume_size = 9000\nfirst_volume_001 = 1"))
+    r = packer("build", "m.txt", "-o", "out/Disk.exe", cwd=d)
+    assert r.returncode == 0, r.stderr
+    names = sorted(os.listdir(d / "out"))
+    assert names == ["Disk.exe.001", "Disk.exe.002", "Disk.exe.003", "Disk.exe.004"], names
+    assert all((d / "out" / n).stat().st_size <= 9000 for n in names)
+    r = packer("inspect", d / "out/Disk.exe.001")
+    assert r.returncode == 0, r.stdout
+    assert r.stdout.count("(ok)") == 4
+    assert len(re.findall(r"stored  Data.bin", r.stdout)) == 4
+
+    vol2 = d / "out/Disk.exe.002"
+    data = bytearray(vol2.read_bytes())
+    data[100] ^= 0xFF
+    vol2.write_bytes(bytes(data))
+    r = packer("inspect", d / "out/Disk.exe.001")
+    assert r.returncode == 1 and "does not match" in r.stdout, r.stdout
+
+    (d / "out/Disk.exe.004").unlink()
+    r = packer("inspect", d / "out/Disk.exe.001")
+    assert r.returncode == 1 and "volume file missing" in r.stdout, r.stdout
+
+    (d / "junk.bin").write_bytes(b"no package here")
+    r = packer("inspect", d / "junk.bin")
+    assert r.returncode == 1 and "no package trailer" in r.stdout
+
+
+@case
+def checksum_switched_off():
+    d = basic_dir("nochecksum", BASIC.replace("debug_log = yes", "checksum = 0"))
+    assert packer("build", "m.txt", cwd=d).returncode == 0
+    r = packer("inspect", d / "out/Setup.exe")
+    assert r.returncode == 0
+    assert fields(r.stdout)["VolumeChecksum"] == "0x000004D2 (not checked)"
+
+
+@case
+def manifest_errors_name_file_and_line():
+    def with_line(after, text):
+        return BASIC.replace(after, after + "\n" + text, 1)
+
+    cases = [
+        # (manifest text, line, message part)
+        (with_line("[package]", "colour = blue"), 2, 'unknown key "colour"'),
+        (with_line("[package]", "silent = maybe"), 2, "expected 1 or 0"),
+        (with_line("[package]", "token = ABCDEFGHIJKLMNOPQRSTU"), 2, "token longer than 20"),
+        (with_line("[package]", "agent_exe = a|b.exe"), 2, 'must not contain "|"'),
+        (with_line("[package]", "just text"), 2, "expected key = value"),
+        ("stub = stub.exe\n", 1, "outside a section"),
+        (with_line("[package]", "[colours]"), 2, "unknown section [colours]"),
+        (BASIC.replace("compression = stored", "compression = 11"), 26, "from 0 to 9"),
+        (BASIC.replace("source = data.bin", "source = nothere.bin"), 24, "cannot read"),
+        (BASIC.replace("name = Data.bin", "name = engine.exe"), 25, "used twice"),
+        (BASIC.replace("name = Data.bin", "name = sub/Data.bin"), 25, "bad name"),
+        (BASIC.replace("compression = stored", "engine ="), 26, "more than one file"),
+        (BASIC.replace("time = 2024-05-17 13:45:30", "time = 1970-01-01"), 21, "time:"),
+        (BASIC.replace("include = german.txt", "include = french.txt"), 16, "cannot read language file"),
+        (BASIC.replace("stub = stub.exe", "stub = nostub.exe"), 2, "cannot read the stub"),
+        (BASIC.replace("stub = stub.exe", "stub = nope.exe"), 2, "nope.exe"),
+        (BASIC.replace("stub = stub.exe", "stub = engine.exe"), 2, "MZ"),
+        (BASIC.replace("stub = stub.exe\n", ""), 1, "no stub given"),
+    ]
+    for text, line, part in cases:
+        d = basic_dir("errors", text)
+        r = packer("build", "m.txt", cwd=d)
+        assert r.returncode == 1, (text, r.returncode)
+        assert f"m.txt:{line}: " in r.stderr, (line, r.stderr)
+        assert part in r.stderr, (part, r.stderr)
+        assert os.listdir(d / "out") == [], os.listdir(d / "out")
+
+    d = basic_dir("errors")
+    (d / "german.txt").write_text("s0 = ok\nno equals sign\n")
+    r = packer("build", "m.txt", cwd=d)
+    assert r.returncode == 1 and "german.txt:2: expected key = value" in r.stderr, r.stderr
+
+
+@case
+def stub_without_pe_at_0x100():
+    d = basic_dir("nope")
+    b = bytearray((d / "stub.exe").read_bytes())
+    b[0x100:0x104] = b"\0\0\0\0"
+    b[0x80:0x84] = b"PE\0\0"  # a normal linker layout: header elsewhere
+    (d / "stub.exe").write_bytes(bytes(b))
+    r = packer("build", "m.txt", cwd=d)
+    assert r.returncode == 1 and "m.txt:2: " in r.stderr and "0x100" in r.stderr, r.stderr
+
+
+@case
+def failed_build_keeps_previous_output():
+    d = basic_dir("keep")
+    assert packer("build", "m.txt", cwd=d).returncode == 0
+    before = (d / "out/Setup.exe").read_bytes()
+    # A name too long for any volume fails after the first volume was started.
+    text = BASIC.replace("debug_log = yes", "volume_size = 1300").replace("name = Data.bin", "name = " + "n" * 1300)
+    (d / "m.txt").write_text(text)
+    r = packer("build", "m.txt", cwd=d)
+    assert r.returncode == 1 and "too small" in r.stderr, r.stderr
+    assert sorted(os.listdir(d / "out")) == ["Setup.exe"]
+    assert (d / "out/Setup.exe").read_bytes() == before
+
+
+@case
+def usage_errors():
+    cases = [([], 2, "usage"), (["frobnicate"], 2, "unknown command"), (["build"], 2, "needs a manifest"),
+             (["build", "/nonexistent/m.txt"], 1, "cannot read the manifest"), (["inspect"], 2, "exactly one"),
+             (["inform", "x.txt", "--token", "T"], 2, "needs an output")]
+    for args, code, part in cases:
+        r = packer(*args)
+        assert r.returncode == code, (args, r.returncode)
+        assert part in r.stderr, (args, r.stderr)
+    assert packer("--help").returncode == 0
+
+
+@case
+def inform_files():
+    d = fresh("inform")
+    r = packer("inform", d / "plain.txt", "--token", "PRODUCT-1", "--body", "New <B>2.0</B>|details")
+    assert r.returncode == 0, r.stderr
+    text = (d / "plain.txt").read_bytes()
+    parts = text.split(b"|", 4)
+    assert len(parts[1]) == 50 and parts[4] == b"New <B>2.0</B>|details", text
+    (d / "body.txt").write_bytes(b"Body from a file")
+    r = packer("inform", d / "scr.txt", "--token", "PRODUCT-1", "--body-file", d / "body.txt", "--scrambled")
+    assert r.returncode == 0, r.stderr
+    assert (d / "scr.txt").read_bytes().startswith(b"Scrambled=01")
+    r = packer("inform", d / "bad.txt", "--token", "T" * 21, "--body", "x")
+    assert r.returncode == 1 and not (d / "bad.txt").exists()
+    assert sorted(os.listdir(d)) == ["body.txt", "plain.txt", "scr.txt"]
+
+
+@case
+def signed_setup_still_reads():
+    stub = WIN64_BIN / "stub.exe"
+    assert stub.exists(), f"the real stub is built before the tests: {stub}"
+    d = basic_dir("signed")
+    shutil.copy(stub, d / "stub.exe")
+    assert packer("build", "m.txt", cwd=d).returncode == 0
+    key, cert = d / "key.pem", d / "cert.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=Packer Test"], check=True, capture_output=True)
+    r = subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", d / "out/Setup.exe",
+                        "-out", d / "out/Signed.exe"], capture_output=True)
+    assert r.returncode == 0, r.stdout + r.stderr
+    signed = d / "out/Signed.exe"
+    r = packer("inspect", signed)
+    assert r.returncode == 0, r.stdout
+    f = fields(r.stdout)
+    assert int(f["LogicalEnd"]) < signed.stat().st_size  # the signature lies beyond PackageEnd
+    assert f["VolumeChecksum"].endswith("(ok)")
+    assert f["PackageToken"] == "valid"
+    assert "engine.exe  [engine /LANG=DE]" in r.stdout
+
+
+main()
