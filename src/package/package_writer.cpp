@@ -152,6 +152,9 @@ uint32_t DosTimeOf(int year, int month, int day, int hour, int minute, int secon
 namespace {
 constexpr int64_t kMaxItemPayload = 0x7FF00000;  // the length word is signed 32-bit
 constexpr int64_t kFinishMargin = 16;           // final empty block and the Adler-32 check
+// The stub inflates an item whole in memory (a 32-bit process), so large
+// files are stored as several items of the same name, which it joins.
+constexpr uint64_t kMaxItemContent = 32u << 20;
 constexpr size_t kChunk = 65536;
 
 // Largest deflate output for n input bytes fed with a sync flush.
@@ -163,8 +166,9 @@ struct Source {
   std::FILE* file = nullptr;
   uint64_t size = 0;
   uint64_t pos = 0;
+  uint64_t stop = 0;  // end of the current item's share
   size_t Read(uint8_t* buf, size_t n) {
-    if (n > size - pos) n = size_t(size - pos);
+    if (n > stop - pos) n = size_t(stop - pos);
     if (n == 0) return 0;
     size_t got = n;
     if (mem)
@@ -250,7 +254,7 @@ struct Writer {
   // Writes one item holding the header and as much of the source as fits in
   // the room of this volume; returns false on a write or zlib failure.
   bool WriteStoredItem(const std::string& header, Source& src, int64_t avail) {
-    int64_t take = std::min<int64_t>(int64_t(src.size - src.pos), avail - int64_t(header.size()));
+    int64_t take = std::min<int64_t>(int64_t(src.stop - src.pos), avail - int64_t(header.size()));
     uint8_t len[4];
     PutU32(len, uint32_t(-int32_t(int64_t(header.size()) + take)));
     if (!Put(len, 4) || !Put(header)) return false;
@@ -291,11 +295,14 @@ struct Writer {
     };
     // The header text is part of the stream.
     if (!pump(reinterpret_cast<const uint8_t*>(header.data()), header.size(), Z_NO_FLUSH)) return false;
+    int64_t fed = int64_t(header.size());
     for (;;) {
-      int64_t left = int64_t(src.size - src.pos);
+      int64_t left = int64_t(src.stop - src.pos);
       if (left == 0) break;
       int64_t c = std::min<int64_t>(left, int64_t(kChunk));
-      if (!precise && int64_t(deflateBound(&z, uLong(z.total_in + c))) + kFinishMargin <= avail) {
+      // Unflushed, the output stays within the bound for everything fed so far.
+      if (!precise && WorstDeflate(fed + c) + kFinishMargin <= avail) {
+        fed += c;
         size_t n = src.Read(inBuf.data(), size_t(c));
         if (n == 0) return Fail("cannot read " + CurrentName);
         if (!pump(inBuf.data(), n, Z_NO_FLUSH)) return false;
@@ -334,6 +341,7 @@ struct Writer {
     bool firstPiece = true;
     while (firstPiece || src.pos < src.size) {
       int64_t avail = std::min(Room() - 4, kMaxItemPayload);
+      src.stop = std::min(src.size, src.pos + kMaxItemContent);
       int64_t need = src.pos < src.size ? minRoom : minRoom - 1;
       if (avail < need) {
         if (spec.volumeSize > 0 && itemsInVolume == 0 && volume > 1)

@@ -217,3 +217,19 @@ TEST(PackageWriter, StampWritesPackageEndHalves) {
   noPe[0x101] = 'X';
   EXPECT_FALSE(StampStub(noPe, 10));
 }
+
+TEST(PackageWriter, LargeFilesBecomeSeveralItems) {
+  // The stub inflates one item at a time in memory; big files come in pieces it joins.
+  TempDir dir;
+  PackageSpec spec = BasicSpec();
+  std::string big = RandomBytes(1 << 16, 5);
+  while (big.size() < (33u << 20)) big += big.substr(0, std::min<size_t>(big.size(), (33u << 20) - big.size()));
+  spec.files.push_back({"big.bin", big, "", 0, kStoredLevel});
+  spec.files.push_back({"zeros.bin", std::string(40u << 20, '\0'), "", 0, 1});
+  ASSERT_EQ(WritePackage(spec, dir.Path("Setup.exe")).error, "");
+  Extracted x = ExtractAll(dir.Path("Setup.exe"));
+  EXPECT_EQ(x.stored, (std::vector<bool>{true, true, false, false}));
+  EXPECT_TRUE(x.files["big.bin"] == big);
+  EXPECT_EQ(x.files["zeros.bin"].size(), 40u << 20);
+  EXPECT_EQ(ReadPackageTrailer(dir.Path("Setup.exe")).FileCount, 2u);
+}
