@@ -6,7 +6,7 @@
 # alive for the whole run (wineserver -p) so that later starts are quick.
 set -euo pipefail
 cmd=${1:?start|stop}
-work=${2:?work dir}
+work=$(realpath -m "${2:?work dir}")
 count=${3:-2}
 WINE=${WINE:-/usr/lib/wine/wine64}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
