@@ -1,0 +1,334 @@
+#include "setup/unpack.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <vector>
+
+#include "package/pkgfile.h"
+#include "paths/platform.h"
+#include "paths/utils.h"
+#include "setup/checksum.h"
+#include "setup/zlibopen.h"
+
+namespace {
+
+// Failed file writes of the whole process: the error box appears only for the first.
+int g_writeFailures = 0;
+
+void Progress(const ExtractRequest& r, int kind, int maximum) {
+  if (r.progress) r.progress(kind, 0, maximum, 0, 1, "");
+}
+
+// The plain bytes of one item, produced piece by piece: stored payloads are
+// passed through, compressed ones inflated. Memory stays at two pieces
+// whatever the item's size.
+class PlainStream {
+ public:
+  PlainStream(UnpackEnv& env, UnpackVolume& vol, int64_t pos, int64_t size, bool compressed)
+      : env_(env), vol_(vol), pos_(pos), left_(size), in_(kUnpackPiece) {
+    if (compressed) {
+      z_.reset(new ZInflater);
+      out_.resize(kUnpackPiece);
+    }
+  }
+
+  // The next piece (empty at the end of the item). False when the payload
+  // could not be read whole. Throws EZLibError for damaged compressed data.
+  bool Next(const char*& data, size_t& len) {
+    len = 0;
+    if (!z_) {
+      if (left_ == 0) return true;
+      if (!ReadPiece()) return false;
+      data = in_.data();
+      len = inLen_;
+      return true;
+    }
+    while (!finished_) {
+      if (z_->InputLeft() == 0) {
+        // A stream that needs more than its payload holds was cut short.
+        if (left_ == 0) throw EZLibError(Z_BUF_ERROR, ZLibMessage(Z_BUF_ERROR));
+        if (!ReadPiece()) return false;
+        z_->SetInput(in_.data(), inLen_);
+      }
+      size_t produced = z_->Inflate(out_.data(), out_.size(), finished_);
+      env_.ProcessMessages();
+      if (produced > 0) {
+        data = out_.data();
+        len = produced;
+        return true;
+      }
+    }
+    return true;
+  }
+
+ private:
+  bool ReadPiece() {
+    size_t want = size_t(std::min<int64_t>(left_, int64_t(kUnpackPiece)));
+    int64_t got = vol_.ReadAt(pos_, in_.data(), want);
+    env_.ProcessMessages();
+    if (got <= 0) return false;
+    inLen_ = size_t(got);
+    pos_ += got;
+    left_ -= got;
+    return true;
+  }
+
+  UnpackEnv& env_;
+  UnpackVolume& vol_;
+  int64_t pos_;
+  int64_t left_;
+  std::vector<char> in_;
+  size_t inLen_ = 0;
+  std::vector<char> out_;
+  std::unique_ptr<ZInflater> z_;
+  bool finished_ = false;
+};
+
+// Removes a half-written target unless the item completed.
+struct AbandonGuard {
+  UnpackTarget* target = nullptr;
+  ~AbandonGuard() {
+    if (target) target->Abandon();
+  }
+};
+
+enum class ItemResult { Done, Broken };
+
+class Extraction {
+ public:
+  Extraction(UnpackEnv& env, const ExtractRequest& req) : env_(env), req_(req) {}
+
+  void Run(bool& checksumOk, std::string& engineEntry);
+
+ private:
+  ItemResult ExtractVolume(UnpackVolume& vol, const PackageTrailer& rec, int64_t end, bool first);
+  ItemResult ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size, bool compressed);
+  void WriteAgentCopy(UnpackVolume& vol, const PackageTrailer& rec);
+  std::string Join(const std::string& name) const { return req_.targetFolder + env_.PathSeparator() + name; }
+
+  UnpackEnv& env_;
+  const ExtractRequest& req_;
+  int64_t itemCount_ = 0;
+  int64_t agentCut_ = 0;
+  std::string entry_;
+};
+
+void Extraction::Run(bool& checksumOk, std::string& engineEntry) {
+  uint64_t startTick = env_.Tick();
+  int volume = 1;
+  engineEntry.clear();
+  checksumOk = false;
+  bool carryOn = true;
+  bool broken = false;
+  Progress(req_, 0, 0);
+  std::string path = req_.packagePath;
+  PackageTrailer rec{};
+  for (;;) {
+    if (env_.FileExists(path)) {
+      rec = PackageTrailer{};
+      env_.ReadTrailer(path, rec);
+      if (rec.HeaderItemCount == 0) rec.HeaderItemCount = 2;
+      if (volume == 1) env_.Debug("FileInfo.FilesCount=" + std::to_string(rec.FileCount));
+      checksumOk = ChecksumAccepted(env_.Checksum(path, rec.TrailerLength), rec.VolumeChecksum);
+      if (!checksumOk) break;
+      std::unique_ptr<UnpackVolume> vol = env_.OpenVolume(path);
+      if (!vol) {
+        broken = true;
+        break;
+      }
+      int64_t end = env_.LogicalEnd(path);
+      env_.Debug("FileLen=" + std::to_string(end));
+      if (rec.PackageSignature == kPackageSignature) {
+        if (ExtractVolume(*vol, rec, end, volume == 1) == ItemResult::Broken) {
+          broken = true;
+          break;
+        }
+        if (volume == 1) WriteAgentCopy(*vol, rec);
+      }
+    } else if (volume > 1) {
+      // The volume was there when the prompt loop ended; going on without it would lose its files.
+      broken = true;
+      break;
+    }
+    if (!(rec.PackageFlags & kFlagMoreVolumes)) break;
+    env_.AutoPlayCancelOn();
+    ++volume;
+    path = VolumePath(req_.packagePath, volume);
+    if (req_.forcePrompt || !env_.FileExists(path)) {
+      env_.EjectMedium(path);
+      do {
+        std::string text = ReplaceTextNoCase(req_.promptText, "<DISK_NUM>", std::to_string(volume));
+        carryOn = env_.ConfirmOkCancel(text, req_.promptTitle, req_.charset, req_.buttonTexts);
+        env_.PumpMessagesFor(500);
+      } while (carryOn && !env_.FileExists(path));
+    }
+    Progress(req_, 1, 0);
+    if (!carryOn) break;
+  }
+  engineEntry = entry_;
+  if (broken) {
+    // A package that cannot be read whole is reported like a checksum failure.
+    checksumOk = false;
+    engineEntry.clear();
+  }
+  if (!carryOn) engineEntry.clear();
+  env_.Debug("UnCompressTime: " + std::to_string(env_.Tick() - startTick) + " MS");
+  env_.Debug("");
+  env_.PumpMessagesFor(500);
+}
+
+ItemResult Extraction::ExtractVolume(UnpackVolume& vol, const PackageTrailer& rec, int64_t end, bool first) {
+  if (first) Progress(req_, 0, int(rec.FileCount));
+  if (!env_.CreateFolder(req_.targetFolder))
+    env_.ErrorBox(req_.targetFolder + "<P><P>Unable to create Directory!<P><P>" + env_.LastErrorText());
+  // Items must end before the trailer; anything reaching into it is damage.
+  int64_t trailerLen = rec.TrailerLength >= 4 && rec.TrailerLength <= uint32_t(kTrailerSize) ? rec.TrailerLength
+                                                                                                : kTrailerSize;
+  int64_t limit = end - trailerLen;
+  int64_t pos = rec.FirstItemOffset;
+  while (end - pos > kTrailerSize) {
+    env_.ProcessMessages();
+    uint8_t lenBytes[4];
+    if (vol.ReadAt(pos, lenBytes, 4) != 4) return ItemResult::Broken;
+    int32_t n = int32_t(GetU32(lenBytes));
+    bool compressed = n > 0;
+    int64_t size = n < 0 ? -int64_t(n) : int64_t(n);
+    int64_t payload = pos + 4;
+    if (payload + size > limit) {
+      env_.Debug(PidText() + " Item at " + std::to_string(pos) + " runs past the end of the volume");
+      return ItemResult::Broken;
+    }
+    pos = payload + size;
+    ++itemCount_;
+    if (itemCount_ == rec.HeaderItemCount) agentCut_ = pos;
+    if (itemCount_ <= rec.HeaderItemCount) continue;
+    if (ExtractItem(vol, payload, size, compressed) == ItemResult::Broken) return ItemResult::Broken;
+  }
+  return ItemResult::Done;
+}
+
+ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size, bool compressed) {
+  PlainStream plain(env_, vol, pos, size, compressed);
+  const char* data = nullptr;
+  size_t len = 0;
+  // The header text ends at the first 0x00; everything after it is content.
+  std::string header;
+  bool haveHeader = false;
+  for (;;) {
+    if (!plain.Next(data, len)) return ItemResult::Broken;
+    if (len == 0) break;
+    const char* zero = static_cast<const char*>(std::memchr(data, 0, len));
+    if (zero) {
+      header.append(data, size_t(zero - data));
+      len -= size_t(zero - data) + 1;
+      data = zero + 1;
+      haveHeader = true;
+      break;
+    }
+    header.append(data, len);
+    if (header.size() > kMaxItemHeader) break;
+  }
+  if (!haveHeader || header.empty()) return ItemResult::Done;
+
+  std::string entry;
+  if (header.find('*') != std::string::npos) entry = header;
+  std::string name = ListItem(header, 0, "");
+  std::string dateText = ListItem(header, 1, "");
+  size_t star = name.find('*');
+  if (star != std::string::npos) {
+    entry = name;
+    name.erase(star);
+  }
+  if (!IsPlainFileName(name)) {
+    env_.Debug(PidText() + " Skipped file item with unsafe name: " + name);
+    return ItemResult::Done;
+  }
+  if (!entry.empty()) entry_ = entry;
+  int64_t dateValue = StrToInt64Def(dateText, 0);
+  uint32_t dosTime = dateValue >= INT32_MIN && dateValue <= int64_t(UINT32_MAX) ? uint32_t(dateValue) : 0;
+
+  std::string target = Join(name);
+  if (!env_.FileExists(target)) Progress(req_, 1, 0);
+  std::unique_ptr<UnpackTarget> out = env_.OpenTarget(target, false);
+  AbandonGuard guard{out.get()};
+  bool writeOk = out != nullptr;
+  std::string errorText = writeOk ? "" : env_.LastErrorText();
+  int64_t total = 0;
+  for (;;) {
+    if (len > 0) {
+      total += int64_t(len);
+      if (writeOk && !out->Write(data, len)) {
+        writeOk = false;
+        errorText = out->LastError();
+      }
+    }
+    // A failed write still reads the item to its end, so damaged data is reported as such.
+    if (!plain.Next(data, len)) return ItemResult::Broken;
+    if (len == 0) break;
+  }
+  guard.target = nullptr;
+  if (writeOk && dosTime != 0) out->SetDosTime(dosTime);
+  out.reset();
+  if (!writeOk && ++g_writeFailures == 1)
+    env_.ErrorBox(target + "<P><P>Unable to save Extracted File!<P><P>" +
+                  env_.DescribeWriteFailure(target, total, errorText));
+  return ItemResult::Done;
+}
+
+void Extraction::WriteAgentCopy(UnpackVolume& vol, const PackageTrailer& rec) {
+  std::string agentName = ExtractFileName(req_.agentFileName);
+  const std::string& pkg = req_.packagePath;
+  if (agentName.empty() || !(EndsWith(".exe", pkg, true) || EndsWith(".exe.001", pkg, true))) return;
+  // Without all header items there is no stub to copy.
+  if (agentCut_ <= 0) return;
+  std::string path = Join(agentName);
+  std::unique_ptr<UnpackTarget> out = env_.OpenTarget(path, true);
+  if (!out) {
+    env_.Debug(PidText() + " New AU-Agent not written: " + path);
+    return;
+  }
+  AbandonGuard guard{out.get()};
+  std::vector<char> buf(kUnpackPiece);
+  for (int64_t pos = 0; pos < agentCut_;) {
+    size_t want = size_t(std::min<int64_t>(agentCut_ - pos, int64_t(buf.size())));
+    int64_t got = vol.ReadAt(pos, buf.data(), want);
+    if (got <= 0) return;
+    // The copy's trailer sits at its physical end, so its PackageEnd low half must read 0.
+    for (int64_t off = 0xFC; off < 0x100; ++off)
+      if (off >= pos && off < pos + got) buf[size_t(off - pos)] = 0;
+    if (!out->Write(buf.data(), size_t(got))) return;
+    pos += got;
+  }
+  PackageTrailer t = rec;
+  t.IsUpdateAgent = 1;
+  t.TrailerLength = kTrailerSize;
+  std::string trailer = EncodeTrailer(t);
+  if (!out->Write(trailer.data(), trailer.size())) return;
+  guard.target = nullptr;
+  uint32_t time = env_.FileDosTime(pkg);
+  if (time != 0) out->SetDosTime(time);
+  out.reset();
+  env_.Debug(PidText() + " New AU-Agent: " + path);
+}
+
+}  // namespace
+
+void UnpackEnv::ReadTrailer(const std::string& path, PackageTrailer& trailer) { ReadPackageTrailer(path, trailer); }
+int64_t UnpackEnv::LogicalEnd(const std::string& path) { return PackageLogicalEnd(path); }
+uint32_t UnpackEnv::Checksum(const std::string& path, uint32_t trailerLength) {
+  return PackageChecksum(path, trailerLength);
+}
+
+void RunExtraction(UnpackEnv& env, const ExtractRequest& request, bool& checksumOk, std::string& engineEntry) {
+  Extraction(env, request).Run(checksumOk, engineEntry);
+}
+
+bool IsPlainFileName(const std::string& name) {
+  if (name.find_first_of("\\/:") != std::string::npos) return false;
+  // Names of only dots and blanks ("", ".", "..", ". .") resolve to a folder, not a file.
+  return name.find_first_not_of(". ") != std::string::npos;
+}
+
+int WriteFailureCount() { return g_writeFailures; }
+void ResetWriteFailureCount() { g_writeFailures = 0; }
