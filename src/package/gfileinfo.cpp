@@ -114,7 +114,8 @@ int64_t PackageLogicalEnd(std::FILE* f) {
   int64_t size = FileSizeOf(f);
   if (size < 0) return -1;
   uint64_t packageEnd = StoredPackageEnd(f);
-  return packageEnd > 0 ? int64_t(packageEnd) : size;
+  // A PackageEnd beyond the file (a truncated copy) must not send readers past its end.
+  return packageEnd > 0 && packageEnd < uint64_t(size) ? int64_t(packageEnd) : size;
 }
 
 int64_t PackageLogicalEnd(const std::string& path) {

@@ -50,7 +50,8 @@ bool HasExeHeader(const std::string& path);
 bool HasExeHeader(std::FILE* f);
 
 // Where the package of a file ends: PackageEnd of an executable when it is
-// greater than 0, otherwise the physical size. -1 when the file is unreadable.
+// greater than 0 (never beyond the physical size), otherwise the physical
+// size. -1 when the file is unreadable.
 int64_t PackageLogicalEnd(const std::string& path);
 int64_t PackageLogicalEnd(std::FILE* f);
 

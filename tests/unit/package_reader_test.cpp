@@ -257,6 +257,7 @@ TEST(PackageReader, DamagedFilesHaveNoPackage) {
   exe.replace(0xFC, 4, reinterpret_cast<char*>(end), 4);
   WriteAll(dir.Path("cut.exe"), exe);
   EXPECT_FALSE(TGFileInfo(dir.Path("cut.exe")).HasPackage());
+  EXPECT_EQ(PackageLogicalEnd(dir.Path("cut.exe")), int64_t(exe.size()));
 
   EXPECT_FALSE(TGFileInfo(dir.Path("missing.exe")).HasPackage());
   EXPECT_FALSE(HasExeHeader(dir.Path("missing.exe")));

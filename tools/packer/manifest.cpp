@@ -172,6 +172,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
     error = path + ": cannot read the manifest";
     return false;
   }
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // editors' UTF-8 mark
   const std::string base = DirOf(path);
   PackageSpec& spec = out.spec;
   std::string section;
