@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Extraction benchmark (a command, not a test). Natively on Linux it measures
+#  - the engine's extraction time for a corpus of real files against
+#    (a) the floor: a bare zlib inflate-and-write loop over the same items, and
+#    (b) unzip of a zip that holds the same files at the same level;
+#  - the peak memory of extracting a package that holds one 1 GiB file.
+# Usage: scripts/bench-extract.sh [native-build-dir] [work-dir] [corpus-MiB]
+# Environment: RUNS (timed runs per contender, default 3; the best counts),
+#              BIG_MIB (size of the single large file, default 1024).
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build/native}
+work=${2:-/tmp/zs-bench-extract}
+corpus_mib=${3:-300}
+runs=${RUNS:-3}
+big_mib=${BIG_MIB:-1024}
+level=6
+bin=$build/bin/benchextract
+[ -x "$bin" ] || { echo "bench-extract: build $bin first (cmake --build $build --target benchextract)" >&2; exit 1; }
+command -v zip >/dev/null && command -v unzip >/dev/null || { echo "bench-extract: zip and unzip are needed" >&2; exit 1; }
+mkdir -p "$work"
+
+# ---- corpus: real files from /usr/share and /usr/lib, flattened into one folder ----
+if [ ! -f "$work/corpus.done" ]; then
+  rm -rf "$work/corpus"
+  mkdir -p "$work/corpus"
+  python3 - "$work/corpus" "$corpus_mib" <<'PY'
+import os, shutil, sys
+dest, limit = sys.argv[1], int(sys.argv[2]) << 20
+total = count = 0
+for top in ("/usr/share", "/usr/lib"):
+    for root, dirs, files in os.walk(top):
+        dirs.sort()
+        for name in sorted(files):
+            p = os.path.join(root, name)
+            try:
+                if os.path.islink(p) or not os.path.isfile(p):
+                    continue
+                size = os.path.getsize(p)
+                if size < 1024 or size > 64 << 20 or not os.access(p, os.R_OK):
+                    continue
+                shutil.copyfile(p, os.path.join(dest, "%05d_%s" % (count, name[:100])))
+            except OSError:
+                continue
+            total += size
+            count += 1
+            if total >= limit:
+                print(f"corpus: {count} files, {total >> 20} MiB")
+                sys.exit(0)
+print(f"corpus: {count} files, {total >> 20} MiB")
+PY
+  touch "$work/corpus.done"
+fi
+if [ ! -f "$work/corpus.exe" ]; then
+  "$bin" pack "$work/corpus" "$work/corpus.exe.tmp" $level
+  mv "$work/corpus.exe.tmp" "$work/corpus.exe"
+fi
+if [ ! -f "$work/corpus.zip" ]; then
+  (cd "$work/corpus" && zip -q -$level -r "$work/corpus.zip.tmp" .)
+  mv "$work/corpus.zip.tmp" "$work/corpus.zip"
+fi
+files=$(ls "$work/corpus" | wc -l)
+echo "corpus: $files files, $(du -sm "$work/corpus" | cut -f1) MiB; package $(du -m "$work/corpus.exe" | cut -f1) MiB; zip $(du -m "$work/corpus.zip" | cut -f1) MiB"
+
+# ---- timings: one warm-up, then the best of $runs, contenders interleaved ----
+python3 - "$bin" "$work" "$runs" <<'PY'
+import shutil, subprocess, sys, time
+bin, work, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+out = f"{work}/out"
+def engine(kind):
+    r = subprocess.run([bin, kind, f"{work}/corpus.exe", out], check=True, capture_output=True, text=True)
+    return float(r.stdout.split()[0])
+def unzip():
+    t0 = time.perf_counter()
+    subprocess.run(["unzip", "-q", "-o", f"{work}/corpus.zip", "-d", out], check=True)
+    return (time.perf_counter() - t0) * 1000
+contenders = {"engine": lambda: engine("engine"), "floor": lambda: engine("floor"), "unzip": unzip}
+best = {k: float("inf") for k in contenders}
+for i in range(runs + 1):
+    for name, fn in contenders.items():
+        shutil.rmtree(out, ignore_errors=True)
+        subprocess.run(["sync"])
+        ms = fn()
+        if i > 0:
+            best[name] = min(best[name], ms)
+shutil.rmtree(out, ignore_errors=True)
+for k, v in best.items():
+    print(f"{k:7s} {v:9.1f} ms")
+print(f"engine/floor {best['engine'] / best['floor']:.3f}x (goal <= 1.05)")
+print(f"engine/unzip {best['engine'] / best['unzip']:.3f}x (goal < 1)")
+PY
+
+# ---- peak memory with one large file ----
+if [ ! -f "$work/big.exe" ]; then
+  rm -rf "$work/big"
+  mkdir -p "$work/big"
+  # Real, compressible bytes: the corpus repeated up to the size.
+  python3 - "$work/corpus" "$work/big/Big.bin" "$big_mib" <<'PY'
+import os, sys
+src, dest, limit = sys.argv[1], sys.argv[2], int(sys.argv[3]) << 20
+names = sorted(os.listdir(src))
+written = 0
+with open(dest, "wb") as o:
+    while written < limit:
+        for n in names:
+            data = open(os.path.join(src, n), "rb").read()[: limit - written]
+            o.write(data)
+            written += len(data)
+            if written >= limit:
+                break
+PY
+  "$bin" pack "$work/big" "$work/big.exe.tmp" $level
+  mv "$work/big.exe.tmp" "$work/big.exe"
+  rm -rf "$work/big"
+fi
+rm -rf "$work/bigout"
+rss=$(/usr/bin/time -f "%M" "$bin" engine "$work/big.exe" "$work/bigout" 2>&1 >/dev/null | tail -1)
+size=$(stat -c %s "$work/bigout/Big.bin")
+rm -rf "$work/bigout"
+echo "large file: $((size >> 20)) MiB extracted, peak RSS $rss KiB ($((rss / 1024)) MiB; goal < 16 MiB)"
