@@ -88,7 +88,9 @@ TEST(InformText, FieldsAndBody) {
       InformText r = DecodeInformText(text);
       EXPECT_EQ(r.tokenField, c.tokenField) << c.what << scrambled;
       EXPECT_EQ(r.body, c.body) << c.what << scrambled;
-      if (!c.tokenField.empty()) EXPECT_EQ(r.token, "PRODUCT") << c.what;
+      if (!c.tokenField.empty()) {
+        EXPECT_EQ(r.token, "PRODUCT") << c.what;
+      }
     }
   }
 }
