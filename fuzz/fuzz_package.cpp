@@ -12,16 +12,21 @@
 #include "setup/checksum.h"
 
 namespace {
-std::string TempPath() {
-  static const std::string path = "/tmp/fuzz_package_" + std::to_string(getpid()) + ".bin";
-  return path;
+struct TempFile {
+  std::string path = "/tmp/fuzz_package_" + std::to_string(getpid()) + ".bin";
+  ~TempFile() { std::remove(path.c_str()); }
+};
+const std::string& TempPath() {
+  static TempFile file;
+  return file.path;
 }
 uint32_t g_cluster = 0;
 uint32_t g_locale = 0;
+volatile uint64_t g_sink = 0;  // keeps the queries from being optimised away
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = TempPath();
+  const std::string& path = TempPath();
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return 0;
   std::fwrite(data, 1, size, f);
@@ -34,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ResetChosenLanguage();
 
   TGFileInfo fi(path);
-  volatile uint64_t sink = fi.SpaceRequired("C:\\");
+  uint64_t sink = fi.SpaceRequired("C:\\");
   sink += fi.TempDriveNotice() + fi.MoreVolumes() + fi.CdSpanning() + fi.ActivityBar() + fi.DebugLog() +
           fi.WebSetup() + fi.ConfirmDownload() + fi.WriteAgentCopy() + fi.IsUpdateAgent() + fi.Silent() +
           fi.WebAlwaysDownload();
@@ -64,6 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       sink += SplitFileItem(item.length > 0 ? plain : item.payload, info);
     }
   }
-  (void)sink;
+  g_sink = sink;
   return 0;
 }

@@ -71,6 +71,7 @@ checksum = 0
 s0 = Setup
 [file]
 source = data.txt
+compression = stored
 M
 for m in plain web span; do "$packer" build "$m.txt" >/dev/null; done
 cp plain.exe web.exe span.exe span.exe.002 "$work/corpus/"
