@@ -20,41 +20,52 @@ void Progress(const ExtractRequest& r, int kind, int maximum) {
   if (r.progress) r.progress(kind, 0, maximum, 0, 1, "");
 }
 
+// Buffers and inflate state shared by all items of a run, so that an item
+// costs no allocation.
+struct ItemBuffers {
+  std::unique_ptr<char[]> in{new char[kUnpackPiece]};
+  std::unique_ptr<char[]> out{new char[kUnpackPiece]};
+  std::unique_ptr<ZInflater> z;
+};
+
 // The plain bytes of one item, produced piece by piece: stored payloads are
 // passed through, compressed ones inflated. Memory stays at two pieces
 // whatever the item's size.
 class PlainStream {
  public:
-  PlainStream(UnpackEnv& env, UnpackVolume& vol, int64_t pos, int64_t size, bool compressed)
-      : env_(env), vol_(vol), pos_(pos), left_(size), in_(kUnpackPiece) {
-    if (compressed) {
-      z_.reset(new ZInflater);
-      out_.resize(kUnpackPiece);
-    }
+  PlainStream(UnpackEnv& env, UnpackVolume& vol, ItemBuffers& buf, int64_t pos, int64_t size, bool compressed)
+      : env_(env), vol_(vol), buf_(buf), pos_(pos), left_(size), compressed_(compressed) {
+    if (!compressed) return;
+    if (buf_.z)
+      buf_.z->Reset();
+    else
+      buf_.z.reset(new ZInflater);
+    buf_.z->SetInput(nullptr, 0);
   }
 
   // The next piece (empty at the end of the item). False when the payload
   // could not be read whole. Throws EZLibError for damaged compressed data.
   bool Next(const char*& data, size_t& len) {
     len = 0;
-    if (!z_) {
+    if (!compressed_) {
       if (left_ == 0) return true;
       if (!ReadPiece()) return false;
-      data = in_.data();
+      data = buf_.in.get();
       len = inLen_;
       return true;
     }
+    ZInflater& z = *buf_.z;
     while (!finished_) {
-      if (z_->InputLeft() == 0) {
+      if (z.InputLeft() == 0) {
         // A stream that needs more than its payload holds was cut short.
         if (left_ == 0) throw EZLibError(Z_BUF_ERROR, ZLibMessage(Z_BUF_ERROR));
         if (!ReadPiece()) return false;
-        z_->SetInput(in_.data(), inLen_);
+        z.SetInput(buf_.in.get(), inLen_);
       }
-      size_t produced = z_->Inflate(out_.data(), out_.size(), finished_);
+      size_t produced = z.Inflate(buf_.out.get(), kUnpackPiece, finished_);
       env_.ProcessMessages();
       if (produced > 0) {
-        data = out_.data();
+        data = buf_.out.get();
         len = produced;
         return true;
       }
@@ -65,7 +76,7 @@ class PlainStream {
  private:
   bool ReadPiece() {
     size_t want = size_t(std::min<int64_t>(left_, int64_t(kUnpackPiece)));
-    int64_t got = vol_.ReadAt(pos_, in_.data(), want);
+    int64_t got = vol_.ReadAt(pos_, buf_.in.get(), want);
     env_.ProcessMessages();
     if (got <= 0) return false;
     inLen_ = size_t(got);
@@ -76,12 +87,11 @@ class PlainStream {
 
   UnpackEnv& env_;
   UnpackVolume& vol_;
+  ItemBuffers& buf_;
   int64_t pos_;
   int64_t left_;
-  std::vector<char> in_;
+  bool compressed_;
   size_t inLen_ = 0;
-  std::vector<char> out_;
-  std::unique_ptr<ZInflater> z_;
   bool finished_ = false;
 };
 
@@ -109,6 +119,7 @@ class Extraction {
 
   UnpackEnv& env_;
   const ExtractRequest& req_;
+  ItemBuffers buffers_;
   int64_t itemCount_ = 0;
   int64_t agentCut_ = 0;
   std::string entry_;
@@ -209,7 +220,7 @@ ItemResult Extraction::ExtractVolume(UnpackVolume& vol, const PackageTrailer& re
 }
 
 ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size, bool compressed) {
-  PlainStream plain(env_, vol, pos, size, compressed);
+  PlainStream plain(env_, vol, buffers_, pos, size, compressed);
   const char* data = nullptr;
   size_t len = 0;
   // The header text ends at the first 0x00; everything after it is content.
@@ -249,8 +260,9 @@ ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size,
   uint32_t dosTime = dateValue >= INT32_MIN && dateValue <= int64_t(UINT32_MAX) ? uint32_t(dateValue) : 0;
 
   std::string target = Join(name);
-  if (!env_.FileExists(target)) Progress(req_, 1, 0);
-  std::unique_ptr<UnpackTarget> out = env_.OpenTarget(target, false);
+  bool existed = false;
+  std::unique_ptr<UnpackTarget> out = env_.OpenTarget(target, false, existed);
+  if (!existed) Progress(req_, 1, 0);
   AbandonGuard guard{out.get()};
   bool writeOk = out != nullptr;
   std::string errorText = writeOk ? "" : env_.LastErrorText();
@@ -283,21 +295,22 @@ void Extraction::WriteAgentCopy(UnpackVolume& vol, const PackageTrailer& rec) {
   // Without all header items there is no stub to copy.
   if (agentCut_ <= 0) return;
   std::string path = Join(agentName);
-  std::unique_ptr<UnpackTarget> out = env_.OpenTarget(path, true);
+  bool existed = false;
+  std::unique_ptr<UnpackTarget> out = env_.OpenTarget(path, true, existed);
   if (!out) {
     env_.Debug(PidText() + " New AU-Agent not written: " + path);
     return;
   }
   AbandonGuard guard{out.get()};
-  std::vector<char> buf(kUnpackPiece);
+  char* buf = buffers_.in.get();
   for (int64_t pos = 0; pos < agentCut_;) {
-    size_t want = size_t(std::min<int64_t>(agentCut_ - pos, int64_t(buf.size())));
-    int64_t got = vol.ReadAt(pos, buf.data(), want);
+    size_t want = size_t(std::min<int64_t>(agentCut_ - pos, int64_t(kUnpackPiece)));
+    int64_t got = vol.ReadAt(pos, buf, want);
     if (got <= 0) return;
     // The copy's trailer sits at its physical end, so its PackageEnd low half must read 0.
     for (int64_t off = 0xFC; off < 0x100; ++off)
       if (off >= pos && off < pos + got) buf[size_t(off - pos)] = 0;
-    if (!out->Write(buf.data(), size_t(got))) return;
+    if (!out->Write(buf, size_t(got))) return;
     pos += got;
   }
   PackageTrailer t = rec;

@@ -50,8 +50,9 @@ class UnpackEnv {
   virtual uint32_t Checksum(const std::string& path, uint32_t trailerLength);
   virtual bool CreateFolder(const std::string& folder) = 0;  // with all missing parents
   // Opens a target for appending (created when missing) or, with `replace`,
-  // creates it anew. Null when it cannot be opened.
-  virtual std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace) = 0;
+  // creates it anew. Null when it cannot be opened. `existed` tells whether a
+  // file was at the path before, also when the open failed.
+  virtual std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) = 0;
   virtual uint32_t FileDosTime(const std::string& path) = 0;  // 0 when unknown
   // LastErrorText-like text plus the sizes behind a failed write.
   virtual std::string DescribeWriteFailure(const std::string& path, int64_t dataSize,

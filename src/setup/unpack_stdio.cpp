@@ -40,6 +40,14 @@ bool StatPath(const std::string& path, bool& isDir, int64_t& size, int64_t& mtim
   return true;
 }
 
+bool SeekEnd(std::FILE* f) {
+#ifdef _WIN32
+  return _fseeki64(f, 0, SEEK_END) == 0;
+#else
+  return fseeko(f, 0, SEEK_END) == 0;
+#endif
+}
+
 bool MakeDir(const std::string& path) {
 #ifdef _WIN32
   return _mkdir(path.c_str()) == 0;
@@ -86,20 +94,23 @@ class StdioTarget : public UnpackTarget {
   StdioTarget(std::FILE* f, std::string path, bool created, int64_t oldSize)
       : f_(f), path_(std::move(path)), created_(created), oldSize_(oldSize) {}
   ~StdioTarget() override {
-    if (f_) std::fclose(f_);
-    // The time goes on after the last byte is flushed, or closing would move it again.
-    if (dosTime_ != 0) {
-      int64_t t = DosTimeToUnix(dosTime_);
-      if (t >= 0) {
-#ifdef _WIN32
-        struct __utimbuf64 ut{t, t};
-        _utime64(path_.c_str(), &ut);
-#else
-        struct utimbuf ut{time_t(t), time_t(t)};
-        utime(path_.c_str(), &ut);
-#endif
+    int64_t t = dosTime_ != 0 ? DosTimeToUnix(dosTime_) : -1;
+    if (f_) {
+#ifndef _WIN32
+      // The time goes on after the last byte is flushed, or closing would move it again.
+      if (t >= 0 && std::fflush(f_) == 0) {
+        struct timespec ts[2] = {{time_t(t), 0}, {time_t(t), 0}};
+        futimens(fileno(f_), ts);
       }
+#endif
+      std::fclose(f_);
     }
+#ifdef _WIN32
+    if (t >= 0) {
+      struct __utimbuf64 ut{t, t};
+      _utime64(path_.c_str(), &ut);
+    }
+#endif
   }
   bool Write(const void* data, size_t size) override {
     if (size == 0) return true;
@@ -196,18 +207,29 @@ bool StdioUnpackEnv::CreateFolder(const std::string& folder) {
   return MakeDir(folder) || (StatPath(folder, isDir, size, mtime) && isDir);
 }
 
-std::unique_ptr<UnpackTarget> StdioUnpackEnv::OpenTarget(const std::string& path, bool replace) {
+std::unique_ptr<UnpackTarget> StdioUnpackEnv::OpenTarget(const std::string& path, bool replace, bool& existed) {
+  existed = false;
+#ifndef _WIN32
+  // The usual case, a file that is not there yet, costs one call.
+  if (!replace) {
+    if (std::FILE* f = std::fopen(path.c_str(), "wbx")) return std::unique_ptr<UnpackTarget>(new StdioTarget(f, path, true, 0));
+    if (errno != EEXIST) {
+      existed = FileExists(path);
+      return nullptr;
+    }
+  }
+#endif
   bool isDir = false;
   int64_t size = 0, mtime = 0;
   bool exists = StatPath(path, isDir, size, mtime);
+  existed = exists && !isDir;
   if (exists && isDir) return nullptr;
   std::FILE* f = nullptr;
-  bool created = replace || !exists;
-  if (created) {
+  if (replace || !exists) {
     f = std::fopen(path.c_str(), "wb");
   } else {
     f = std::fopen(path.c_str(), "r+b");
-    if (f && std::fseek(f, 0, SEEK_END) != 0) {
+    if (f && !SeekEnd(f)) {
       std::fclose(f);
       f = nullptr;
     }

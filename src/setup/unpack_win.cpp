@@ -94,8 +94,9 @@ class WinUnpackEnv : public UnpackEnv {
     return std::unique_ptr<UnpackVolume>(new WinVolume(h));
   }
   bool CreateFolder(const std::string& folder) override { return ForceDirectories(folder); }
-  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace) override {
+  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) override {
     bool exists = FileExistsA(path);
+    existed = exists;
     HANDLE h;
     int64_t oldSize = 0;
     if (exists && !replace) {

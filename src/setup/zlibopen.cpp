@@ -18,6 +18,11 @@ ZInflater::ZInflater() : s_(new State) {
 
 ZInflater::~ZInflater() { inflateEnd(&s_->z); }
 
+void ZInflater::Reset() {
+  int r = inflateReset(&s_->z);
+  if (r != Z_OK) throw EZLibError(r, ZLibMessage(r));
+}
+
 void ZInflater::SetInput(const void* data, size_t size) {
   s_->z.next_in = static_cast<Bytef*>(const_cast<void*>(data));
   s_->z.avail_in = uInt(size);
