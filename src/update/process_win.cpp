@@ -1,0 +1,260 @@
+#include "update/process_win.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "paths/utils.h"
+#include "paths/utils_win.h"
+#include "update/analizer.h"
+#include "update/psapi_win.h"
+#include "update/tlhelp32_win.h"
+
+namespace {
+
+ProcessListMode g_mode = ProcessListMode::Auto;
+
+// Asked anew each time, as the answer is cheap and a test may change the mode.
+bool NtFamily() {
+  OSVERSIONINFOA vi;
+  std::memset(&vi, 0, sizeof(vi));
+  vi.dwOSVersionInfoSize = sizeof(vi);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (!GetVersionExA(&vi)) return true;
+#pragma GCC diagnostic pop
+  return vi.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+ProcessListMode EffectiveMode() {
+  if (g_mode != ProcessListMode::Auto) return g_mode;
+  return NtFamily() ? ProcessListMode::Modules : ProcessListMode::ToolHelp;
+}
+
+std::string ShortForm(const std::string& path) {
+  char buf[MAX_PATH * 2];
+  DWORD n = GetShortPathNameA(path.c_str(), buf, sizeof(buf));
+  return n > 0 && n < sizeof(buf) ? std::string(buf, n) : std::string();
+}
+
+bool Matches(const SoughtProcess& sought, const std::string& full, const std::string& bare) {
+  // The short form of the process's path is only worth a system call when
+  // the sought name had one.
+  std::string procShort;
+  if (sought.shortName != kNoShortForm && !full.empty()) procShort = ShortForm(full);
+  return ProcessMatches(sought, full, bare, procShort);
+}
+
+// All process identifiers, in the system's order; the buffer grows while the
+// system fills it completely (there may be more).
+std::vector<DWORD> ProcessIds() {
+  std::vector<DWORD> ids;
+  DWORD size = 1024;
+  for (;;) {
+    ids.assign(size / sizeof(DWORD), 0);
+    DWORD got = 0;
+    if (!PsEnumProcesses(ids.data(), size, &got)) return {};
+    if (got != size) {
+      ids.resize(got / sizeof(DWORD));
+      return ids;
+    }
+    size += 1024;
+  }
+}
+
+using QueryImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
+
+QueryImageNameFn QueryImageName() {
+  // Vista and later only, hence bound by name.
+  static QueryImageNameFn fn = reinterpret_cast<QueryImageNameFn>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
+  return fn;
+}
+
+// Full path of the process's executable through its first module.
+std::string PathByModule(DWORD pid, std::string& bare) {
+  HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!h) return {};
+  char full[1024] = "";
+  char base[1024] = "";
+  HMODULE mod = nullptr;
+  DWORD needed = 0;
+  if (PsEnumProcessModules(h, &mod, sizeof(mod), &needed)) {
+    if (!PsGetModuleFileNameExA(h, mod, full, sizeof(full))) full[0] = 0;
+    if (!PsGetModuleBaseNameA(h, mod, base, sizeof(base))) base[0] = 0;
+  }
+  CloseHandle(h);
+  bare = base;
+  return full;
+}
+
+// Full path through the image name, which also works where the module list
+// cannot be read (a 32-bit program looking at a 64-bit one) and needs only
+// limited query rights.
+std::string PathByImageName(DWORD pid, std::string& bare) {
+  QueryImageNameFn query = QueryImageName();
+  if (!query) return {};
+  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!h) return {};
+  char full[1024];
+  DWORD size = sizeof(full);
+  std::string result;
+  if (query(h, 0, full, &size)) result.assign(full, size);
+  CloseHandle(h);
+  bare = ExtractFileName(result);
+  return result;
+}
+
+DWORD FindByProcessList(const SoughtProcess& sought, bool modules) {
+  std::vector<DWORD> ids = ProcessIds();
+  // From the last identifier to the first: the last match in list order wins.
+  for (size_t i = ids.size(); i-- > 0;) {
+    if (ids[i] == 0) continue;  // the idle process has no executable
+    std::string bare;
+    std::string full = modules ? PathByModule(ids[i], bare) : std::string();
+    if (full.empty() && bare.empty()) full = PathByImageName(ids[i], bare);
+    if (full.empty() && bare.empty()) continue;
+    if (Matches(sought, full, bare)) return ids[i];
+  }
+  return 0;
+}
+
+DWORD FindBySnapshot(const SoughtProcess& sought) {
+  HANDLE snap = ThCreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (!snap) return 0;
+  PROCESSENTRY32 entry;
+  std::memset(&entry, 0, sizeof(entry));
+  entry.dwSize = sizeof(entry);
+  DWORD found = 0;
+  // The whole snapshot is read: the last match in its order wins.
+  for (BOOL ok = ThProcess32First(snap, &entry); ok; ok = ThProcess32Next(snap, &entry)) {
+    std::string exe(entry.szExeFile, strnlen(entry.szExeFile, sizeof(entry.szExeFile)));
+    if (Matches(sought, exe, ExtractFileName(exe))) found = entry.th32ProcessID;
+  }
+  CloseHandle(snap);
+  return found;
+}
+
+bool ProcessListed(DWORD pid) {
+  for (DWORD id : ProcessIds())
+    if (id == pid) return true;
+  return false;
+}
+
+DWORD ElapsedSince(DWORD start) { return GetTickCount() - start; }  // unsigned: safe across the wrap
+
+bool LimitPassed(DWORD start, int limitMs) {
+  return limitMs >= 1 && ElapsedSince(start) > static_cast<DWORD>(limitMs);
+}
+
+BOOL CALLBACK CollectWindow(HWND wnd, LPARAM param) {
+  TAnalizer* a = reinterpret_cast<TAnalizer*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(wnd, &pid);
+  if (pid != a->ProcessId()) return TRUE;
+  char cls[64];
+  if (GetClassNameA(wnd, cls, sizeof(cls)) > 0 && IsInputMethodWindowClass(cls)) return TRUE;
+  return a->Add(reinterpret_cast<uintptr_t>(wnd)) ? TRUE : FALSE;  // stop once the list is full
+}
+
+WindowFacts FactsOf(uintptr_t window, void*) {
+  HWND wnd = reinterpret_cast<HWND>(window);
+  WindowFacts f;
+  f.rootOwner = reinterpret_cast<uintptr_t>(RootOwner(wnd));
+  char title[1024];
+  title[0] = 0;
+  f.titled = GetWindowTextA(wnd, title, sizeof(title)) > 0 && title[0] != 0;
+  f.visible = IsWindowVisible(wnd) != FALSE;
+  return f;
+}
+
+}  // namespace
+
+void SetProcessListMode(ProcessListMode mode) { g_mode = mode; }
+
+DWORD FindProcessByPath(const std::string& path, bool fullPathOnly) {
+  SoughtProcess sought = MakeSoughtProcess(path, ShortForm(Trim(path)), fullPathOnly);
+  if (!sought.valid) return 0;
+  switch (EffectiveMode()) {
+    case ProcessListMode::ToolHelp:
+      return FindBySnapshot(sought);
+    case ProcessListMode::ImageName:
+      return FindByProcessList(sought, false);
+    default:
+      return FindByProcessList(sought, true);
+  }
+}
+
+bool IsProcessRunning(const std::string& path) { return FindProcessByPath(TrimStripQuotes(path), false) != 0; }
+
+void WaitForProcessEnd(const std::string& path, int timeLimitMs) {
+  const std::string name = TrimStripQuotes(path);
+  const DWORD start = GetTickCount();
+  PumpMessagesFor(1000);
+  if (EffectiveMode() != ProcessListMode::ToolHelp) {
+    // Follow the one process found; another start of the same file later on
+    // does not keep the wait going.
+    DWORD pid = FindProcessByPath(name, false);
+    if (!pid) return;
+    do {
+      PumpMessagesFor(1000);
+    } while (!LimitPassed(start, timeLimitMs) && ProcessListed(pid));
+    return;
+  }
+  do {
+    PumpMessagesFor(1000);
+  } while (!LimitPassed(start, timeLimitMs) && IsProcessRunning(name));
+}
+
+HWND RootOwner(HWND wnd) {
+  HWND root = nullptr;
+  HWND owner = wnd ? GetWindow(wnd, GW_OWNER) : nullptr;
+  // Bounded: a window destroyed and reused mid-walk must not loop forever.
+  for (int guard = 0; owner && guard < 10000; ++guard) {
+    root = owner;
+    owner = GetWindow(owner, GW_OWNER);
+  }
+  return root;
+}
+
+HWND FindProcessMainWindow(const std::string& path, bool fullPathOnly) {
+  DWORD pid = FindProcessByPath(path, fullPathOnly);
+  if (!pid) return nullptr;
+  // The analyser holds two thousand entries: too big for a deep stack.
+  auto analizer = std::make_unique<TAnalizer>(pid);
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(analizer.get()));
+  analizer->Score(FactsOf, nullptr);
+  return reinterpret_cast<HWND>(analizer->Best());
+}
+
+bool PostMessageToProcess(const std::string& path, bool fullPathOnly, UINT msg, WPARAM wParam, LPARAM lParam) {
+  HWND wnd = FindProcessMainWindow(path, fullPathOnly);
+  if (!wnd) return false;
+  return PostMessageA(wnd, msg, wParam, lParam) != FALSE;
+}
+
+bool CloseProcessByWmClose(const std::string& path, bool fullPathOnly) {
+  return PostMessageToProcess(path, fullPathOnly, WM_CLOSE, 15, 255);
+}
+
+bool CloseProcessByWmQuit(const std::string& path, bool fullPathOnly) {
+  return PostMessageToProcess(path, fullPathOnly, WM_QUIT, 15, 255);
+}
+
+bool TerminateProcessByPath(const std::string& path, bool fullPathOnly) {
+  DWORD pid = FindProcessByPath(path, fullPathOnly);
+  if (!pid) return false;
+  HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+  if (!h) return false;
+  BOOL ok = TerminateProcess(h, 0);
+  CloseHandle(h);
+  return ok != FALSE;
+}
+
+void WaitWhileWindowExists(const std::string& className, const std::string& title) {
+  // With neither given, FindWindow would find any window and never let go.
+  if (className.empty() && title.empty()) return;
+  const char* cls = className.empty() ? nullptr : className.c_str();
+  const char* ttl = title.empty() ? nullptr : title.c_str();
+  while (FindWindowA(cls, ttl)) ProcessPendingMessages(100);
+}

@@ -1,0 +1,63 @@
+#include "update/psapi_win.h"
+
+#include "paths/utils_win.h"
+
+namespace {
+
+using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
+using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
+using GetModuleNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+
+struct PsapiBinding {
+  HMODULE lib = nullptr;
+  EnumProcessesFn enumProcesses = nullptr;
+  EnumProcessModulesFn enumProcessModules = nullptr;
+  GetModuleNameFn getModuleBaseName = nullptr;
+  GetModuleNameFn getModuleFileNameEx = nullptr;
+};
+PsapiBinding g_psapi;
+
+template <typename T>
+T Bind(HMODULE lib, const char* name) {
+  // Through the generic function type: casting FARPROC directly trips the
+  // compiler's function-cast check.
+  return reinterpret_cast<T>(reinterpret_cast<void (*)()>(GetProcAddress(lib, name)));
+}
+
+const PsapiBinding& Binding() {
+  if (!g_psapi.lib) {
+    HMODULE lib = LoadSystemLibrary("PSAPI.dll");
+    if (lib) {
+      g_psapi.lib = lib;
+      g_psapi.enumProcesses = Bind<EnumProcessesFn>(lib, "EnumProcesses");
+      g_psapi.enumProcessModules = Bind<EnumProcessModulesFn>(lib, "EnumProcessModules");
+      g_psapi.getModuleBaseName = Bind<GetModuleNameFn>(lib, "GetModuleBaseNameA");
+      g_psapi.getModuleFileNameEx = Bind<GetModuleNameFn>(lib, "GetModuleFileNameExA");
+    }
+  }
+  return g_psapi;
+}
+
+}  // namespace
+
+bool PsapiAvailable() { return Binding().lib != nullptr; }
+
+BOOL PsEnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesNeeded) {
+  const PsapiBinding& b = Binding();
+  return b.enumProcesses ? b.enumProcesses(ids, bytes, bytesNeeded) : FALSE;
+}
+
+BOOL PsEnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* bytesNeeded) {
+  const PsapiBinding& b = Binding();
+  return b.enumProcessModules ? b.enumProcessModules(process, modules, bytes, bytesNeeded) : FALSE;
+}
+
+DWORD PsGetModuleBaseNameA(HANDLE process, HMODULE module, char* name, DWORD size) {
+  const PsapiBinding& b = Binding();
+  return b.getModuleBaseName ? b.getModuleBaseName(process, module, name, size) : 0;
+}
+
+DWORD PsGetModuleFileNameExA(HANDLE process, HMODULE module, char* name, DWORD size) {
+  const PsapiBinding& b = Binding();
+  return b.getModuleFileNameEx ? b.getModuleFileNameEx(process, module, name, size) : 0;
+}

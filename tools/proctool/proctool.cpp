@@ -1,0 +1,163 @@
+// proctool: runs one process-control operation and prints its result.
+//
+//   proctool [--list=auto|modules|imagename|toolhelp] <command> <arguments>
+// Commands (full = 1 sets full-path-only; handles and numbers are decimal):
+//   find <path> <full>                 process id, 0 when none
+//   running <path>                     TRUE / FALSE
+//   mainwindow <path> <full>           window handle, 0 when none
+//   post <path> <full> <msg> <w> <l>   TRUE / FALSE
+//   close-wmclose <path> <full>        TRUE / FALSE
+//   close-wmquit <path> <full>         TRUE / FALSE
+//   terminate <path> <full>            TRUE / FALSE
+//   wait-end <path> <limit ms>         milliseconds the wait took
+//   wait-window <class> <title>        milliseconds the wait took ("" = absent)
+//   rootowner <hwnd>                   window handle, 0 when none
+//   shortpath <path>                   the 8.3 form, empty when none
+//   windows <pid>                      "<hwnd> <owner> <visible 0/1> <class>|<title>" per
+//                                      top-level window of the process, in enumeration order
+//   list                               "<pid> <path>" per process, in the order of the
+//                                      process list in use (PSAPI, or ToolHelp with --list=toolhelp)
+// Exit code: 0 for TRUE and for the commands that print numbers, 1 for FALSE,
+// 2 for a usage error.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "paths/utils.h"
+#include "paths/utils_win.h"
+#include "update/process_win.h"
+#include "update/psapi_win.h"
+#include "update/tlhelp32_win.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr, "usage: proctool [--list=auto|modules|imagename|toolhelp] <command> <arguments>\n");
+  return 2;
+}
+
+int PrintBool(bool b) {
+  std::printf("%s\n", b ? "TRUE" : "FALSE");
+  return b ? 0 : 1;
+}
+
+long long Num(const char* s) { return std::strtoll(s, nullptr, 10); }
+
+HWND HandleOf(const char* s) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(s, nullptr, 10))); }
+
+void PrintHandle(HWND w) { std::printf("%llu\n", (unsigned long long)reinterpret_cast<uintptr_t>(w)); }
+
+BOOL CALLBACK PrintWindow(HWND w, LPARAM pid) {
+  DWORD p = 0;
+  GetWindowThreadProcessId(w, &p);
+  if (p != DWORD(pid)) return TRUE;
+  char cls[256] = "", title[1024] = "";
+  GetClassNameA(w, cls, sizeof(cls));
+  GetWindowTextA(w, title, sizeof(title));
+  std::printf("%llu %llu %d %s|%s\n", (unsigned long long)reinterpret_cast<uintptr_t>(w),
+              (unsigned long long)reinterpret_cast<uintptr_t>(GetWindow(w, GW_OWNER)), IsWindowVisible(w) ? 1 : 0,
+              cls, title);
+  return TRUE;
+}
+
+int ListSnapshot() {
+  HANDLE snap = ThCreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (!snap) return 1;
+  PROCESSENTRY32 e;
+  std::memset(&e, 0, sizeof(e));
+  e.dwSize = sizeof(e);
+  for (BOOL ok = ThProcess32First(snap, &e); ok; ok = ThProcess32Next(snap, &e))
+    std::printf("%lu %s\n", (unsigned long)e.th32ProcessID, e.szExeFile);
+  CloseHandle(snap);
+  return 0;
+}
+
+int List() {
+  std::vector<DWORD> ids(4096);
+  DWORD got = 0;
+  if (!PsEnumProcesses(ids.data(), DWORD(ids.size() * sizeof(DWORD)), &got)) return 1;
+  ids.resize(got / sizeof(DWORD));
+  for (DWORD id : ids) {
+    char full[1024] = "";
+    HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+    if (h) {
+      HMODULE mod = nullptr;
+      DWORD needed = 0;
+      if (PsEnumProcessModules(h, &mod, sizeof(mod), &needed)) PsGetModuleFileNameExA(h, mod, full, sizeof(full));
+      CloseHandle(h);
+    }
+    std::printf("%lu %s\n", (unsigned long)id, full);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InitWin32Utils();
+  int i = 1;
+  bool snapshot = false;
+  if (i < argc && std::strncmp(argv[i], "--list=", 7) == 0) {
+    std::string m = argv[i] + 7;
+    if (m == "modules") SetProcessListMode(ProcessListMode::Modules);
+    else if (m == "imagename") SetProcessListMode(ProcessListMode::ImageName);
+    else if (m == "toolhelp") {
+      SetProcessListMode(ProcessListMode::ToolHelp);
+      snapshot = true;
+    }
+    else if (m != "auto") return Usage();
+    ++i;
+  }
+  if (i >= argc) return Usage();
+  const std::string cmd = argv[i++];
+  const int n = argc - i;
+  char** a = argv + i;
+  auto full = [&](int k) { return Num(a[k]) != 0; };
+
+  if (cmd == "find" && n == 2) {
+    std::printf("%lu\n", (unsigned long)FindProcessByPath(a[0], full(1)));
+    return 0;
+  }
+  if (cmd == "running" && n == 1) return PrintBool(IsProcessRunning(a[0]));
+  if (cmd == "mainwindow" && n == 2) {
+    PrintHandle(FindProcessMainWindow(a[0], full(1)));
+    return 0;
+  }
+  if (cmd == "post" && n == 5)
+    return PrintBool(PostMessageToProcess(a[0], full(1), UINT(Num(a[2])), WPARAM(Num(a[3])), LPARAM(Num(a[4]))));
+  if (cmd == "close-wmclose" && n == 2) return PrintBool(CloseProcessByWmClose(a[0], full(1)));
+  if (cmd == "close-wmquit" && n == 2) return PrintBool(CloseProcessByWmQuit(a[0], full(1)));
+  if (cmd == "terminate" && n == 2) return PrintBool(TerminateProcessByPath(a[0], full(1)));
+  if (cmd == "wait-end" && n == 2) {
+    DWORD t = GetTickCount();
+    WaitForProcessEnd(a[0], int(Num(a[1])));
+    std::printf("%lu\n", (unsigned long)(GetTickCount() - t));
+    return 0;
+  }
+  if (cmd == "wait-window" && n == 2) {
+    DWORD t = GetTickCount();
+    WaitWhileWindowExists(a[0], a[1]);
+    std::printf("%lu\n", (unsigned long)(GetTickCount() - t));
+    return 0;
+  }
+  if (cmd == "rootowner" && n == 1) {
+    PrintHandle(RootOwner(HandleOf(a[0])));
+    return 0;
+  }
+  if (cmd == "shortpath" && n == 1) {
+    char buf[1024];
+    DWORD got = GetShortPathNameA(a[0], buf, sizeof(buf));
+    std::printf("%s\n", got > 0 && got < sizeof(buf) ? buf : "");
+    return 0;
+  }
+  if (cmd == "windows" && n == 1) {
+    EnumWindows(PrintWindow, LPARAM(Num(a[0])));
+    return 0;
+  }
+  if (cmd == "list" && n == 0) return snapshot ? ListSnapshot() : List();
+  return Usage();
+}
