@@ -335,9 +335,9 @@ struct Writer {
     if (file.engine) headerName += "*" + file.engineArgs;
     const std::string header = ItemHeader(headerName, file.dosTime);
     const bool stored = file.level == kStoredLevel;
-    // Smallest room worth starting an item in: the header and one byte.
+    // Smallest room worth starting an item in: the header and some content.
     const int64_t hdr = int64_t(header.size());
-    const int64_t minRoom = stored ? hdr + 1 : WorstDeflate(hdr + 1) + 2 + kFinishMargin;
+    const int64_t minRoom = stored ? hdr + 1 : WorstDeflate(hdr) + kFinishMargin + 64;
     bool firstPiece = true;
     while (firstPiece || src.pos < src.size) {
       int64_t avail = std::min(Room() - 4, kMaxItemPayload);

@@ -18,6 +18,7 @@ struct Extracted {
   std::vector<bool> stored;                  // per file item
   std::string engineEntry;                   // header name field of the starred file
   int headerItems = 0;
+  int emptyItems = 0;                        // file items without content
 };
 
 // Walks every volume the way the extraction engine does.
@@ -42,6 +43,7 @@ Extracted ExtractAll(const std::string& first, std::vector<VolumeContents>* volu
       FileItemInfo fi;
       EXPECT_TRUE(SplitFileItem(plain, fi));
       x.files[fi.name] += fi.content;
+      if (fi.content.empty()) ++x.emptyItems;
       x.times[fi.name] = fi.dosTime;
       x.stored.push_back(item.length < 0);
       if (fi.engine) x.engineEntry = ListItem(fi.header, 0, "");
@@ -147,6 +149,7 @@ TEST(PackageWriter, SplitsAcrossVolumes) {
     EXPECT_EQ(x.files["big.bin"], spec.files[1].content) << c.what;
     EXPECT_EQ(x.files["text.txt"], spec.files[2].content) << c.what;
     EXPECT_EQ(x.engineEntry, "setup.exe*") << c.what;
+    EXPECT_EQ(x.emptyItems, 0) << c.what;  // no piece is split off without content
     // The reader of the first volume sees the whole package's totals.
     TGFileInfo fi(first);
     EXPECT_TRUE(fi.HasPackage());
