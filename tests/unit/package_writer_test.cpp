@@ -236,3 +236,27 @@ TEST(PackageWriter, LargeFilesBecomeSeveralItems) {
   EXPECT_EQ(x.files["zeros.bin"].size(), 40u << 20);
   EXPECT_EQ(ReadPackageTrailer(dir.Path("Setup.exe")).FileCount, 2u);
 }
+
+TEST(PackageWriter, VolumeSizeSweepKeepsLimitsAndContent) {
+  // Boundary sweep: every split point must respect the limit and lose nothing.
+  const std::string random = RandomBytes(3000, 6);
+  std::string text;
+  for (int i = 0; text.size() < 5000; ++i) text += "line " + std::to_string(i) + "\r\n";
+  for (int level : {9, kStoredLevel}) {
+    for (int64_t size = 700; size <= 1400; size += 37) {
+      TempDir dir;
+      PackageSpec spec = BasicSpec();
+      spec.stub = FakeStub(0x200);
+      spec.volumeSize = size;
+      spec.files.push_back({"r.bin", random, "", 0, level});
+      spec.files.push_back({"t.txt", text, "", 0, level});
+      PackResult r = WritePackage(spec, dir.Path("S.exe"));
+      ASSERT_EQ(r.error, "") << level << " " << size;
+      for (const std::string& v : r.volumes) EXPECT_LE(int64_t(ReadAll(v).size()), size) << level << " " << v;
+      Extracted x = ExtractAll(dir.Path("S.exe"));
+      EXPECT_TRUE(x.files["r.bin"] == random) << level << " " << size;
+      EXPECT_TRUE(x.files["t.txt"] == text) << level << " " << size;
+      EXPECT_EQ(x.emptyItems, 0) << level << " " << size;
+    }
+  }
+}
