@@ -14,7 +14,7 @@ namespace {
 
 ProcessListMode g_mode = ProcessListMode::Auto;
 
-// Asked anew each time, as the answer is cheap and a test may change the mode.
+// Asked anew at every call: the answer is cheap.
 bool NtFamily() {
   OSVERSIONINFOA vi;
   std::memset(&vi, 0, sizeof(vi));
