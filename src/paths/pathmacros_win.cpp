@@ -64,15 +64,12 @@ std::string System16Dir(bool trailingSlash) {
 void SetEnteredValueProvider(EnteredValueProvider provider) { g_provider = provider; }
 
 std::string FullPathName(const std::string& path) {
-  std::string buffer(MAX_PATH + 1, '\0');
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    char* filePart = nullptr;
-    DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), &buffer[0], &filePart);
-    if (n == 0) return "";
-    if (n < buffer.size()) return buffer.substr(0, n);
-    buffer.assign(n + 1, '\0');  // too small: n is the size it needs
-  }
-  return "";
+  // The "A" function handles at most MAX_PATH characters.
+  char buffer[MAX_PATH + 1] = {};
+  char* filePart = nullptr;
+  DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, &filePart);
+  if (n == 0 || n >= sizeof buffer) return "";
+  return std::string(buffer, n);
 }
 
 std::string Win32MacroSource::LoggedUserName() { return ::LoggedUserName(); }

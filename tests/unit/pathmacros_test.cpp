@@ -133,6 +133,9 @@ TEST(ExpandPathMacros, FolderMacrosAndTheSuffixRule) {
       {"<allusersdesktopdir>x.lnk", "C:\\Users\\Public\\Desktop\\x.lnk"},
       // Run-time directories 1 to 8 only, written without leading zero.
       {"<RunTimeDir_3>x", "R:\\Three\\x"},
+      // An empty folder vanishes; the suffix rule still applies.
+      {"<RunTimeDir_1>x", "\\x"},
+      {"<RunTimeDir_1>", ""},
       {"<RunTimeDir_03>x", "<RunTimeDir_03>x"},
       {"<RunTimeDir_9>x", "<RunTimeDir_9>x"},
       // Unknown macros stay.
