@@ -352,18 +352,18 @@ const std::string& RawCommandLine() { return RawCmd(); }
 const std::string& OwnExePath() { return ExePath(); }
 
 std::string CommandTailOf(const std::string& rawCommandLine, const std::string& exePath) {
+  // The program's path can only stand at the start; an argument that happens
+  // to name the same file (a volume, an origin) must never be cut out.
+  std::string t = Trim(rawCommandLine);
   if (!exePath.empty()) {
     std::string quoted = "\"" + exePath + "\"";
-    size_t p = FindAt(quoted, rawCommandLine, 0, true);
-    if (p != std::string::npos) return Trim(rawCommandLine.substr(0, p) + rawCommandLine.substr(p + quoted.size()));
-    p = FindAt(exePath, rawCommandLine, 0, true);
-    if (p != std::string::npos)
-      return Trim(rawCommandLine.substr(0, p) + rawCommandLine.substr(p + exePath.size()));
+    if (StartsWith(quoted, t, true)) return Trim(t.substr(quoted.size()));
+    if (StartsWith(exePath, t, true) && (t.size() == exePath.size() || IsTrimmed(t[exePath.size()])))
+      return Trim(t.substr(exePath.size()));
   }
   // The program was started under another spelling of its path (relative,
   // short name): drop the first argument instead, so the program name never
   // reaches the switches or a command line built from the tail.
-  std::string t = Trim(rawCommandLine);
   size_t i = 0;
   if (!t.empty() && t[0] == '"') {
     size_t q = t.find('"', 1);

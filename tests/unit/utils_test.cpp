@@ -273,6 +273,10 @@ TEST(CommandLine, Tail) {
       {"Tool.exe /WAIT=3", "C:\\T\\Tool.exe", "/WAIT=3"},
       {"\"..\\T\\Tool.exe\" /WAIT=3", "C:\\T\\Tool.exe", "/WAIT=3"},
       {"Tool /x", "", "/x"},
+      // An argument naming the program's own file is an argument, not the program.
+      {"C:\\T\\Setup.exe /SpanDiskFName1=\"C:\\T\\Setup.exe\"", "C:\\T\\Setup.exe",
+       "/SpanDiskFName1=\"C:\\T\\Setup.exe\""},
+      {"\"C:\\T\\Setup.exe\" /a C:\\T\\Setup.exe", "C:\\T\\Setup.exe", "/a C:\\T\\Setup.exe"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.raw);

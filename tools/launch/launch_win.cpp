@@ -1,0 +1,56 @@
+// Test tool: starts a program from a raw command line, exactly as given, so
+// tests control quoting (the Wine loader re-quotes every argument it passes).
+//   launch.exe [--nowait] [--hide] [--cwd=<folder>] <command line>
+// Waits for the program and prints "exit=<code>" with the full 32-bit exit
+// code (the shell sees only 8 bits of it); with --nowait prints "pid=<id>".
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+int main(int argc, char** argv) {
+  bool wait = true, hide = false;
+  std::string cwd;
+  int i = 1;
+  for (; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--nowait") == 0)
+      wait = false;
+    else if (std::strcmp(argv[i], "--hide") == 0)
+      hide = true;
+    else if (std::strncmp(argv[i], "--cwd=", 6) == 0)
+      cwd = argv[i] + 6;
+    else
+      break;
+  }
+  if (i != argc - 1) {
+    std::fprintf(stderr, "usage: launch [--nowait] [--hide] [--cwd=<folder>] <command line>\n");
+    return 2;
+  }
+  std::string cl = argv[i];
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  if (hide) {
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+  }
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, cl.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.empty() ? nullptr : cwd.c_str(),
+                      &si, &pi)) {
+    std::fprintf(stderr, "launch: cannot start (error %lu): %s\n", GetLastError(), cl.c_str());
+    return 3;
+  }
+  CloseHandle(pi.hThread);
+  if (!wait) {
+    std::printf("pid=%lu\n", pi.dwProcessId);
+    CloseHandle(pi.hProcess);
+    return 0;
+  }
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  std::printf("exit=%lu\n", code);
+  std::fflush(stdout);
+  return int(code & 0xFF);
+}
