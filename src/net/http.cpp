@@ -56,7 +56,7 @@ bool IsPartialFileName(const std::string& baseName, const std::string& name) {
 
 int64_t HttpChunkSize(int64_t size) {
   int64_t chunk = size / 10;
-  if (chunk > kHttpReadCap) chunk = kHttpReadCap;
+  if (chunk > kHttpStepCap) chunk = kHttpStepCap;
   return chunk < 1 ? 1 : chunk;
 }
 
@@ -73,6 +73,17 @@ void HttpProgressRange(int64_t size, int64_t done, int64_t chunk, int& maximum, 
   int64_t pos = RoundHalfEven(done < 0 ? 0 : done, chunk);
   maximum = steps >= INT_MAX ? INT_MAX : int(steps + 1);
   position = int(pos > maximum ? maximum : pos);
+}
+
+int64_t HttpProgressSteps(int64_t before, int64_t after, int64_t chunk) {
+  if (chunk < 1 || after <= before || before < 0) return 0;
+  return after / chunk - before / chunk;
+}
+
+uint32_t NextReadSize(uint32_t current, uint32_t elapsedMs) {
+  if (elapsedMs < 20) return current >= kHttpReadMax / 2 ? kHttpReadMax : current * 2;
+  if (elapsedMs > 250) return current <= kHttpReadMin * 2 ? kHttpReadMin : current / 2;
+  return current;
 }
 
 void SpeedMeterStart(SpeedMeter& m, uint32_t tick) {
@@ -148,6 +159,11 @@ bool ParseContentRange(const std::string& value, int64_t& first, int64_t& last, 
   SkipBlanks(value, p);
   if (p != value.size()) return false;
   return total < 0 || last < total;
+}
+
+int64_t AnswerFileSize(const HttpAnswer& a) {
+  if (a.status == 206 || a.status == 416) return a.hasRange ? a.rangeTotal : -1;
+  return a.status < 400 ? a.contentLength : -1;
 }
 
 HttpPlan PlanTransfer(const HttpAnswer& a, const std::string& localFile, const std::string& resumeFrom, int64_t have,

@@ -5,9 +5,17 @@
 #include <cstdint>
 #include <string>
 
-// Largest single read. Progress is reported once per read, and a read is at
-// most a tenth of the file, so every file gets at least about ten steps.
-constexpr int64_t kHttpReadCap = 10240;
+// The progress bar moves one step per chunk of the file: a tenth of the
+// file, at most kHttpStepCap bytes, so every file gets at least about ten steps.
+constexpr int64_t kHttpStepCap = 10240;
+// Reads adapt to the connection: they start small, double while they come
+// back quickly and halve when one keeps the window waiting, so a fast link
+// is not throttled by the per-read cost and a slow one still lets the
+// window answer (and an abort arrive) several times a second.
+constexpr uint32_t kHttpReadStart = 16384;
+constexpr uint32_t kHttpReadMin = 4096;
+constexpr uint32_t kHttpReadMax = 262144;
+uint32_t NextReadSize(uint32_t current, uint32_t elapsedMs);
 
 // local file + "." + (size + modified) in decimal: another size or date on
 // the server gives another name, so a stale partial file is never resumed.
@@ -16,8 +24,8 @@ std::string PartialFileName(const std::string& localFile, int64_t size, uint32_t
 // a partial file of some version of baseName. Case is ignored.
 bool IsPartialFileName(const std::string& baseName, const std::string& name);
 
-// Bytes per read for a file of the given size: a tenth of it, at most
-// kHttpReadCap, at least 1 (a file below 10 bytes must still arrive whole).
+// Bytes per progress step for a file of the given size: a tenth of it, at
+// most kHttpStepCap, at least 1 (a file below 10 bytes still gets a range).
 int64_t HttpChunkSize(int64_t size);
 // num / den rounded to the nearest integer, an exact half to the even one
 // (num >= 0, den > 0).
@@ -25,6 +33,9 @@ int64_t RoundHalfEven(int64_t num, int64_t den);
 // The range of the progress bar for a transfer: maximum = size / chunk + 1,
 // position = done / chunk (both rounded), clamped to int.
 void HttpProgressRange(int64_t size, int64_t done, int64_t chunk, int& maximum, int& position);
+// Steps the bar advances when done grows from before to after: the chunk
+// boundaries crossed, so short and long reads both keep the bar true.
+int64_t HttpProgressSteps(int64_t before, int64_t after, int64_t chunk);
 
 // The transfer rate over the last five reads.
 struct SpeedMeter {
@@ -53,6 +64,10 @@ struct HttpAnswer {
   int64_t rangeFirst = -1, rangeLast = -1, rangeTotal = -1;
   uint32_t modified = 0;       // Last-Modified as DOS date and time, 0 when none
 };
+
+// The whole file's length an answer tells: the total of a range answer, the
+// Content-Length of any other answer below 400, otherwise -1.
+int64_t AnswerFileSize(const HttpAnswer& answer);
 
 enum class HttpPlan {
   NotFound,  // no usable size or an error status: "File Not Found !"

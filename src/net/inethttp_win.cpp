@@ -200,14 +200,19 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
   }
 
   if (plan != HttpPlan::Complete) {
-    std::vector<char> buf(static_cast<size_t>(chunk));
+    std::vector<char> buf(kHttpReadMax);
+    uint32_t readSize = kHttpReadStart;
     DWORD lastPump = GetTickCount() - 1;
     DWORD n = 0;
     do {
       PumpWhileReading(lastPump);
       n = 0;
-      BOOL ok = WReadFile(h, buf.data(), DWORD(chunk), &n);
+      DWORD started = GetTickCount();
+      BOOL ok = WReadFile(h, buf.data(), readSize, &n);
+      DWORD now = GetTickCount();
       if (!ok) n = 0;
+      readSize = NextReadSize(readSize, now - started);
+      int64_t before = done;
       if (n > 0) {
         if (file != INVALID_HANDLE_VALUE) {
           if (!WriteAll(file, buf.data(), n)) {
@@ -219,8 +224,14 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
         }
         done += n;
       }
-      SpeedMeterAdd(g_meter, GetTickCount(), n);
-      if (n > 0 && progress) progress(1, 0, 0, 0, 0, SpeedText(g_meter, done, size));
+      SpeedMeterAdd(g_meter, now, n);
+      if (progress && n > 0) {
+        int64_t steps = HttpProgressSteps(before, done, chunk);
+        if (steps > 0) {
+          std::string text = SpeedText(g_meter, done, size);
+          for (int64_t i = 0; i < steps; ++i) progress(1, 0, 0, 0, 0, text);
+        }
+      }
     } while (n > 0 && !g_abort);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
@@ -239,12 +250,25 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
   }
 }
 
-// Opens and closes the URL once, as the first contact with the server.
-void WarmUp(const std::string& url) {
+// The first contact with the server: asks for one byte, which tells the
+// file's size and date. A whole body would cost dearly here, because closing
+// a request whose body is unread makes WinINet read the rest first.
+HttpAnswer Probe(const std::string& url) {
+  HttpAnswer a;
   HINTERNET root = WOpen("HTTP_Connect_2");
-  if (!root) return;
-  WClose(WOpenUrl(root, url, std::string(), 0));
+  if (!root) return a;
+  HINTERNET h = WOpenUrl(root, url, "Range: bytes=0-0\r\n", INTERNET_FLAG_NO_CACHE_WRITE);
+  if (h) a = ReadAnswer(h, true);
+  WClose(h);
   WClose(root);
+  return a;
+}
+
+int64_t FileSizeOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA fa;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &fa) || (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return -1;
+  return int64_t(fa.nFileSizeHigh) << 32 | fa.nFileSizeLow;
 }
 
 }  // namespace
@@ -264,7 +288,7 @@ void HttpDownload(uintptr_t showTarget, const std::string& url, const std::strin
   PumpMessagesFor(100);
   error.clear();
   content.clear();
-  WarmUp(url);
+  HttpAnswer probe = Probe(url);
   HINTERNET root = WOpen("HTTP_Connect_3");
   if (!root) {
     error = "Unable to initialize \"WinINet.dll\"";
@@ -276,9 +300,20 @@ void HttpDownload(uintptr_t showTarget, const std::string& url, const std::strin
     // time and space, and a range answer there would pass for the whole file.
     if (!localFile.empty()) flags |= INTERNET_FLAG_NO_CACHE_WRITE;
 
+    // The rest of a partial file is asked for with a Range header: moving the
+    // read position of an open request is not dependable.
     std::string resumeFrom;
     int64_t have = 0;
-    if (!localFile.empty()) FindResumable(localFile, resumeFrom, have);
+    if (!localFile.empty()) {
+      int64_t size = AnswerFileSize(probe);
+      if (size > 0) {
+        std::string p = PartialFileName(localFile, size, probe.modified);
+        have = FileSizeOf(p);
+        if (have > 0) resumeFrom = p;
+      } else {
+        FindResumable(localFile, resumeFrom, have);
+      }
+    }
     for (int attempt = 0; attempt < 2; ++attempt) {
       std::string headers;
       if (!resumeFrom.empty()) headers = "Range: bytes=" + std::to_string(have) + "-\r\n";
@@ -315,15 +350,16 @@ void HttpDownload(uintptr_t showTarget, const std::string& url, const std::strin
 }
 
 int64_t HttpFileSize(const std::string& url) {
-  WarmUp(url);
+  Probe(url);
   HINTERNET root = WOpen("HTTP_Connect_2");
   if (!root) return -1;
   int64_t size = -1;
-  HINTERNET h = WOpenUrl(root, url, std::string(), 0);
+  // One byte is enough to learn the size (see Probe); a server that ignores
+  // the range answers with the whole file and its Content-Length. The length
+  // of an error page is not the size of the file.
+  HINTERNET h = WOpenUrl(root, url, "Range: bytes=0-0\r\n", INTERNET_FLAG_NO_CACHE_WRITE);
   if (h) {
-    HttpAnswer a = ReadAnswer(h, false);
-    // The length of an error page is not the size of the file.
-    if (a.status < 400) size = a.contentLength;
+    size = AnswerFileSize(ReadAnswer(h, true));
     DebugLine("HTTP_GetFileSize=" + std::to_string(size) + "  " + url);
     WClose(h);
   }

@@ -26,7 +26,7 @@ TEST(HttpPartialFile, RecognisesOnlyDigitSuffixes) {
 TEST(HttpProgress, ChunkIsATenthCappedAndNeverZero) {
   struct Case {
     int64_t size, chunk;
-  } cases[] = {{-1, 1}, {0, 1}, {9, 1}, {10, 1}, {99, 9}, {100, 10}, {102400, 10240}, {1LL << 40, kHttpReadCap}};
+  } cases[] = {{-1, 1}, {0, 1}, {9, 1}, {10, 1}, {99, 9}, {100, 10}, {102400, 10240}, {1LL << 40, kHttpStepCap}};
   for (const Case& c : cases) EXPECT_EQ(HttpChunkSize(c.size), c.chunk) << c.size;
 }
 
@@ -55,6 +55,33 @@ TEST(HttpProgress, RangeAndResumedPosition) {
     EXPECT_EQ(mx, c.maximum) << c.size << " " << c.done;
     EXPECT_EQ(pos, c.position) << c.size << " " << c.done;
   }
+}
+
+TEST(HttpProgress, StepsCountCrossedChunkBoundaries) {
+  struct Case {
+    int64_t before, after, chunk, steps;
+  } cases[] = {
+      {0, 10240, 10240, 1},       // one whole chunk
+      {0, 262144, 10240, 25},     // a long read moves the bar by every chunk it holds
+      {0, 4000, 10240, 0},        // short reads add up...
+      {4000, 12000, 10240, 1},    // ...and step once the boundary is passed
+      {1048575, 1048576, 1, 1},   // chunk of one byte
+      {500, 500, 10240, 0},       // nothing read
+      {0, 100, 0, 0},             // no division by zero
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(HttpProgressSteps(c.before, c.after, c.chunk), c.steps) << c.before << ".." << c.after;
+}
+
+TEST(HttpProgress, ReadSizeFollowsTheConnection) {
+  // Quick reads double up to the maximum; slow ones halve down to the minimum.
+  uint32_t size = kHttpReadStart;
+  for (int i = 0; i < 10; ++i) size = NextReadSize(size, 1);
+  EXPECT_EQ(size, kHttpReadMax);
+  EXPECT_EQ(NextReadSize(kHttpReadMax, 100), kHttpReadMax);  // steady
+  for (int i = 0; i < 10; ++i) size = NextReadSize(size, 1000);
+  EXPECT_EQ(size, kHttpReadMin);
+  EXPECT_EQ(NextReadSize(kHttpReadStart, 300), kHttpReadStart / 2);
 }
 
 TEST(HttpSpeed, TextShowsRateOverTheLastFiveReads) {
@@ -147,6 +174,22 @@ HttpAnswer RangeAnswer(int status, int64_t first, int64_t last, int64_t total, u
 }
 
 }  // namespace
+
+TEST(HttpPlanTransfer, FileSizeFromAnyAnswer) {
+  struct Case {
+    const char* what;
+    HttpAnswer answer;
+    int64_t size;
+  } cases[] = {
+      {"one byte of a range", RangeAnswer(206, 0, 0, 5000000000, 0), 5000000000},
+      {"range ignored", Answer(200, 1234), 1234},
+      {"empty file", RangeAnswer(416, -1, -1, 0, 0), 0},
+      {"206 without Content-Range", Answer(206, 1), -1},
+      {"error page", Answer(404, 162), -1},
+      {"no length", Answer(200, -1), -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AnswerFileSize(c.answer), c.size) << c.what;
+}
 
 TEST(HttpPlanTransfer, Decisions) {
   const std::string local = "C:\\T\\Setup.exe";

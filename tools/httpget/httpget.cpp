@@ -1,7 +1,7 @@
 // httpget: runs one operation of the HTTP client and prints its result, so
 // tests can drive the client without a setup around it.
 //
-//   httpget download URL [LOCALFILE] [/out=FILE] [/show=N|/show=window]
+//   httpget download URL [LOCALFILE] [/out=FILE] [/show=N|/show=window] [/noprogress]
 //   httpget size URL
 //   httpget connected
 //   httpget describe LOCALFILE URL DEFAULT [/content=FILE] [/iis]
@@ -10,7 +10,8 @@
 // LOCALFILE "-" (or none) downloads into memory; /out= saves that content.
 // Output lines: "error=", "size=", "connected=", "message=", and for a
 // download "reset=min,max,position,step", "steps=N" (progress calls that
-// advanced) and "text=" (the last progress text). Debug-channel lines go to
+// advanced), "text=" (the last progress text) and "ms=" (time spent in the
+// download call). Debug-channel lines go to
 // stderr. Exit code 0 when the operation succeeded.
 //
 // While it downloads, httpget owns a hidden window of class "ZsHttpGetWnd":
@@ -119,8 +120,13 @@ int Download(const std::vector<std::string>& args) {
     target = uintptr_t(strtoul(show.c_str(), nullptr, 10));
   std::string content, error;
   SetHttpAbort(false);
-  HttpDownload(target, pos[1], local, content, Progress, error);
+  LARGE_INTEGER freq, t0, t1;
+  QueryPerformanceFrequency(&freq);
+  QueryPerformanceCounter(&t0);
+  HttpDownload(target, pos[1], local, content, Flag(args, "/noprogress") ? nullptr : Progress, error);
+  QueryPerformanceCounter(&t1);
   PrintLine("error", error);
+  printf("ms=%.1f\n", double(t1.QuadPart - t0.QuadPart) * 1000.0 / double(freq.QuadPart));
   PrintLine("reset", g_reset);
   printf("steps=%d\n", g_steps);
   PrintLine("text", g_lastText);
