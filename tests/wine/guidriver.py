@@ -12,6 +12,7 @@ Every call targets the window by its handle once `wait` has found it, so a
 second window of the same class (the next box) is never hit by mistake.
 See docs/gui-driver.md for the commands and the dump keys.
 """
+import atexit
 import re
 import subprocess
 
@@ -32,10 +33,30 @@ class DriverError(AssertionError):
     pass
 
 
+_keeper = None
+
+
+def keep_desktop():
+    """Keeps the prefix's desktop process up until the test script ends.
+
+    Wine ends its desktop process shortly after the last program has gone;
+    a program started while it is starting or ending can hang, and tests
+    start the program under test and the driver at the same moment.
+    """
+    global _keeper
+    if _keeper is not None and _keeper.poll() is None:
+        return
+    exe = winelib.exe("guidriver.exe")
+    winelib.run([exe, "windows"], timeout=60)
+    _keeper = winelib.start([exe, "idle", "3600000"])
+    atexit.register(_keeper.kill)
+
+
 class Driver:
     def __init__(self, timeout_ms=15000):
         self.exe = winelib.exe("guidriver.exe")
         self.timeout_ms = timeout_ms
+        keep_desktop()
 
     def run(self, *args, check=True, timeout=None):
         """Runs guidriver with the arguments; returns (exit code, stdout, stderr)."""

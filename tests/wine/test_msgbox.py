@@ -7,7 +7,7 @@ import subprocess
 import time
 
 import winelib
-from guidriver import Driver
+from guidriver import Driver, keep_desktop
 from winelib import case, exe, fresh_dir, winpath
 
 BOX = "ZMsgBox"
@@ -26,6 +26,7 @@ class Demo:
         script = self.dir / "boxes.txt"
         lines = ["\t".join(f"/{k}={v}" for k, v in box.items()) for box in boxes]
         script.write_text("\n".join(lines) + "\n", encoding="latin-1")
+        keep_desktop()
         self.proc = winelib.start([exe("boxdemo.exe"), "/script=" + winpath(script),
                                    "/result=" + winpath(self.result), "/report=" + winpath(self.report),
                                    *extra])

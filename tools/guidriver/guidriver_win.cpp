@@ -449,6 +449,7 @@ int Usage() {
   fprintf(stderr,
           "usage: guidriver [--timeout=ms] [--title=text] [--pid=n] [--hwnd=0x..] [--bmclick] [--bare] <command> ...\n"
           "  windows                          list top-level windows\n"
+          "  idle [ms]                        keep the desktop of the prefix alive (default 600000)\n"
           "  wait <class> [timeout_ms]        wait for a visible window and its controls\n"
           "  gone <class> [timeout_ms]        wait until no such window is visible\n"
           "  dump <class>                     print the window and its controls as key=value lines\n"
@@ -490,8 +491,18 @@ int main(int argc, char** argv) {
   const std::string cmd = args[0];
   g_WatchMs = g_TimeoutMs;
   if ((cmd == "wait" || cmd == "gone") && args.size() > 2) g_WatchMs = std::max(g_WatchMs, atoi(args[2].c_str()));
+  if (cmd == "idle") g_WatchMs = args.size() > 1 ? atoi(args[1].c_str()) : 600000;
   if (HANDLE t = CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr)) CloseHandle(t);
   if (cmd == "windows") return ListWindows();
+  if (cmd == "idle") {
+    // Holds the prefix's desktop open: Wine ends its desktop process when the
+    // last program goes away, and programs that start while it is starting
+    // or ending can hang.
+    GetDesktopWindow();
+    TopWindows("");
+    Sleep(static_cast<DWORD>(g_WatchMs));
+    return 0;
+  }
   if (args.size() < 2) return Usage();
   const std::string cls = args[1];
   if (cmd == "gone") return WaitGone(cls, args.size() > 2 ? atoi(args[2].c_str()) : g_TimeoutMs);
