@@ -51,7 +51,8 @@ void WriteSeconds(const char* key, int64_t seconds) {
 }  // namespace
 
 void SetAgentFiles(const std::string& agentDir, const std::string& infoFileName) {
-  g_agentDir = agentDir.empty() ? agentDir : NormalizeDirSlash(agentDir, true);
+  // A bare file name would send the profile functions to the Windows folder.
+  g_agentDir = NormalizeDirSlash(agentDir.empty() ? OwnFolder(false) : agentDir, true);
   g_infoFileName = infoFileName;
   g_filesKnown = true;
 }
