@@ -5,6 +5,7 @@
 #include "package/package_writer.h"
 #include "setup/files_win.h"
 #include "setup/unpack_win.h"
+#include "setup/zlibopen.h"
 
 namespace {
 
@@ -186,6 +187,30 @@ TEST_F(FilesWin, ExtractPackageWritesFilesDatesAndAgent) {
   EXPECT_FALSE(ok);
   EXPECT_EQ(entry, "");
   EXPECT_FALSE(DirectoryExistsA(P("out2")));
+}
+
+TEST_F(FilesWin, ZlibErrorLeavesNoFileOpen) {
+  PackageSpec spec;
+  spec.stub.assign(0x400, '\0');
+  spec.stub[0] = 'M';
+  spec.stub[1] = 'Z';
+  spec.stub[0x100] = 'P';
+  spec.stub[0x101] = 'E';
+  std::string content(300000, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = char((i * 2654435761u) >> 13);
+  spec.files = {{"Engine.exe", "MZ", "", 0, 9, true, ""}, {"Data.bin", content, "", 0, 1}};
+  spec.checksum = false;
+  ASSERT_EQ(WritePackage(spec, P("Setup.exe")).error, "");
+  // Damage the deflate data of the last item, well inside its payload.
+  std::string bytes = ReadWhole(P("Setup.exe"));
+  bytes[bytes.size() - 74 - 2000] ^= 0x5A;
+  ASSERT_TRUE(WriteFileText(P("Setup.exe"), bytes, 0, false));
+  bool ok = true;
+  std::string entry;
+  EXPECT_THROW(ExtractPackage(P("Setup.exe"), P("out"), "", ok, nullptr, "", "", "", 0, false, entry), EZLibError);
+  // Open handles would keep these from going away.
+  EXPECT_TRUE(DeleteFileA(P("Setup.exe").c_str()));
+  EXPECT_TRUE(DeleteTree(P("out"), false));
 }
 
 }  // namespace
