@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# The main job, headless: installs what is missing, builds everything, packs a
+# sample setup (a few real files, the test engine as the setup engine) and
+# runs it under Wine, then tells what the engine saw and the exit code.
+#   scripts/demo.sh          the self-extracting setup
+#   scripts/demo.sh web      a web stub that downloads that setup from nginx
+set -euo pipefail
+src=$(cd "$(dirname "$0")/.." && pwd)
+root=${ZS_BUILD_ROOT:-$src/build}
+mode=${1:-setup}
+"$src/scripts/install-deps.sh"
+"$src/scripts/build.sh" "$root"
+
+demo=$root/demo
+rm -rf "$demo/out" && mkdir -p "$demo/out"
+"$src/scripts/wine-prefix.sh" start "$demo/wine" 1 >/dev/null
+trap '"$src/scripts/wine-prefix.sh" stop "$demo/wine" 1 >/dev/null' EXIT
+export WINEPREFIX=$demo/wine/prefix0 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+WINE=/usr/lib/wine/wine64
+bin=$root/win64/bin
+winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's|/|\\|g')"; }
+
+report=$demo/out/engine-report.txt
+cat > "$demo/out/demo.manifest" <<MANIFEST
+[package]
+stub = $bin/stub.exe
+output = $demo/out/DemoSetup.exe
+token = DEMO-1
+activity_bar = 1
+
+[language English]
+include = $src/demo/lang-english.txt
+
+[language German]
+include = $src/demo/lang-german.txt
+
+[web]
+base = http://127.0.0.1
+file = DemoSetup.exe
+token = DEMO-WEB-1
+
+[file]
+source = $bin/testengine.exe
+name = Engine.exe
+engine = /ZT_REPORT=$(winpath "$report") /ZT_EXIT=42
+
+[file]
+source = $src/demo/welcome.txt
+name = Welcome.txt
+
+[file]
+source = $src/README.md
+name = ReadMe.txt
+compression = stored
+MANIFEST
+echo "== packing the demo setup"
+"$root/native/bin/packer" build "$demo/out/demo.manifest"
+"$root/native/bin/packer" inspect "$demo/out/DemoSetup.exe" | sed -n '/^files/,$p'
+
+setup=$demo/out/DemoSetup.exe
+if [ "$mode" = web ]; then
+  echo "== serving DemoSetup.exe from nginx on 127.0.0.1 and packing a web stub"
+  mkdir -p "$demo/www" && cp "$setup" "$demo/www/"
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  mkdir -p "$demo/nginx"
+  cat > "$demo/nginx/nginx.conf" <<NGINX
+daemon on;
+pid $demo/nginx/nginx.pid;
+error_log $demo/nginx/error.log;
+events {}
+http {
+  access_log $demo/nginx/access.log;
+  client_body_temp_path $demo/nginx/tmp;
+  server { listen 127.0.0.1:$port; root $demo/www; }
+}
+NGINX
+  /usr/sbin/nginx -c "$demo/nginx/nginx.conf" -p "$demo/nginx"
+  trap '/usr/sbin/nginx -c "$demo/nginx/nginx.conf" -p "$demo/nginx" -s stop 2>/dev/null; "$src/scripts/wine-prefix.sh" stop "$demo/wine" 1 >/dev/null' EXIT
+  cat > "$demo/out/web.manifest" <<MANIFEST
+[package]
+stub = $bin/stub.exe
+output = $demo/out/WebSetup.exe
+web_setup = 1
+[web]
+base = http://127.0.0.1:$port
+file = DemoSetup.exe
+always = 1
+token = DEMO-WEB-1
+size_of = $setup
+[language English]
+include = $src/demo/lang-english.txt
+MANIFEST
+  "$root/native/bin/packer" build "$demo/out/web.manifest"
+  setup=$demo/out/WebSetup.exe
+fi
+
+echo "== running $(basename "$setup") under Wine (headless; /hide: no questions)"
+rm -f "$report"
+"$WINE" "$bin/dbgview.exe" "/out=$(winpath "$demo/out/debug.txt")" "/ready=$(winpath "$demo/out/debug.ready")" &
+for _ in $(seq 100); do [ -f "$demo/out/debug.ready" ] && break; sleep 0.1; done
+out=$("$WINE" "$bin/launch.exe" "$(winpath "$setup") /hide")
+"$WINE" "$bin/dbgview.exe" /quit >/dev/null 2>&1 || true
+wait || true
+echo "== debug channel of the stub"
+sed 's/^/  /' "$demo/out/debug.txt"
+echo "== what the setup engine saw"
+if [ -f "$report" ]; then sed 's/^/  /' "$report"; else echo "  (the engine did not run)"; fi
+echo "== exit code of the setup: ${out#exit=}"
