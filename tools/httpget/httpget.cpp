@@ -130,7 +130,7 @@ int Download(const std::vector<std::string>& args) {
   PrintLine("reset", g_reset);
   printf("steps=%d\n", g_steps);
   PrintLine("text", g_lastText);
-  printf("length=%zu\n", content.size());
+  printf("length=%llu\n", static_cast<unsigned long long>(content.size()));
   printf("visible=%d\n", IsWindowVisible(wnd) ? 1 : 0);
   std::string out = Option(args, "/out=");
   if (!out.empty()) {
