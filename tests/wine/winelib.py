@@ -144,6 +144,15 @@ class DebugViewer:
                 self.proc.kill()
 
 
+def reset_prefix():
+    """Ends every program left in the prefix (a failed case may leave a box
+    open that would confuse the next one) and warms the server up again."""
+    subprocess.run([WINESERVER, "-k"], env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([WINESERVER, "-w"], env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([WINESERVER, "-p"], env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    run(["cmd", "/c", "exit", "0"], timeout=120)
+
+
 _cases = []
 
 
@@ -168,5 +177,6 @@ def main():
             failed += 1
             print(f"FAIL {fn.__name__} ({time.time() - t0:.1f}s)", flush=True)
             traceback.print_exc()
+            reset_prefix()
     print(f"{ran - failed} passed, {failed} failed")
     sys.exit(1 if failed else 0)
