@@ -20,9 +20,10 @@ FAULT = None  # FaultServer
 NO_PROXY = {"http_proxy": "", "HTTP_PROXY": "", "https_proxy": "", "HTTPS_PROXY": ""}
 
 
-def httpget(*args, timeout=120):
+def httpget(*args, timeout=120, env=None):
     """Runs httpget; returns (exit code, {key: value} of its output, stderr)."""
-    r = winelib.run([winelib.exe("httpget.exe")] + [str(a) for a in args], timeout=timeout, env=NO_PROXY)
+    r = winelib.run([winelib.exe("httpget.exe")] + [str(a) for a in args], timeout=timeout,
+                    env=dict(NO_PROXY, **(env or {})))
     out = {}
     for line in r.stdout.splitlines():
         k, sep, v = line.partition("=")
@@ -257,6 +258,20 @@ def connection_check_reports_consistently():
     rc, res, _ = httpget("connected")
     assert res["connected"] in ("TRUE", "FALSE"), res
     assert (res["connected"] == "TRUE") == (res["error"] == ""), res
+
+
+@case
+def without_wininet_everything_fails_softly():
+    off = {"WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe,wininet="}  # no WinINet at all
+    (WEB.root / "w.bin").write_bytes(b"payload")
+    d = folder("no-wininet")
+    rc, res, _ = httpget("connected", env=off)
+    assert res["connected"] == "FALSE" and res["error"] != "", res
+    rc, res, _ = httpget("size", WEB.url("w.bin"), env=off)
+    assert res["size"] == "-1", res
+    rc, res, _ = httpget("download", WEB.url("w.bin"), winpath(d / "w.bin"), env=off)
+    assert res["error"] == 'Unable to initialize "WinINet.dll"', res
+    assert names(d) == []
 
 
 if __name__ == "__main__":
