@@ -2,6 +2,10 @@
 # Starts or stops the private Wine prefixes used by the tests.
 #   wine-prefix.sh start <work-dir> [count]   makes <work-dir>/prefix<N> (N = 0..count-1)
 #   wine-prefix.sh stop  <work-dir> [count]
+# With ZS_DESKTOP_KEEPER set to a Windows program that idles with a window
+# (guidriver.exe), one copy runs per prefix: Wine's desktop process then
+# never stops and restarts between tests, which can stall a program that
+# starts at that moment.
 # Headless: Wine's null graphics driver; each prefix keeps its wineserver
 # alive for the whole run (wineserver -p) so that later starts are quick.
 set -euo pipefail
@@ -51,6 +55,9 @@ case $cmd in
       WINEPREFIX=$work/prefix$i "$WINESERVER" -p
       # First program start in a prefix is slow; pay it here, once.
       WINEPREFIX=$work/prefix$i timeout 120 "$WINE" cmd /c exit 0 >/dev/null 2>&1 || true
+      if [ -n "${ZS_DESKTOP_KEEPER:-}" ]; then
+        (WINEPREFIX=$work/prefix$i nohup "$WINE" "$ZS_DESKTOP_KEEPER" idle 14400000 >/dev/null 2>&1 &)
+      fi
     done
     echo "wine prefixes ready in $work"
     ;;

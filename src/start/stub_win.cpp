@@ -76,8 +76,10 @@ bool CreateAndRun_X_Exe(bool xWasRunning) {
     AppendLog("WinExec: " + copy + args);
     StartHidden(QuoteIfBlank(copy) + args);
     if (!CommandTail().empty()) {
+      // Wait for the copy's window, not only its process: the messages that
+      // HandleParamOK posts are lost while the copy has no window yet.
       uint64_t start = TickCount();
-      while (!IsProcessRunning(copy) && TickCount() - start < 3000) PumpMessagesFor(200);
+      while (!(IsProcessRunning(copy) && X_ExeIsRunning()) && TickCount() - start < 3000) PumpMessagesFor(200);
     }
   }
   AppendLog("CreateAndRun_X_Exe() --- End");

@@ -64,12 +64,24 @@ def winpath(p):
 
 
 def run(args, timeout=60, cwd=None, env=None, check=False):
-    """Runs a Windows program (first argument: unix path) and waits for it."""
+    """Runs a Windows program (first argument: unix path) and waits for it.
+
+    Output goes through temporary files, not pipes: a program it starts (an
+    X_ copy, a batch) inherits the handles and would keep a pipe open."""
+    import tempfile
     args = [str(a) for a in args]
-    r = subprocess.run([WINE] + args, cwd=cwd, env=wine_env(env), stdout=subprocess.PIPE,
-                       stderr=subprocess.PIPE, timeout=timeout)
-    r.stdout = r.stdout.decode("latin-1")
-    r.stderr = r.stderr.decode("latin-1")
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        p = subprocess.Popen([WINE] + args, cwd=cwd, env=wine_env(env), stdout=out, stderr=err)
+        try:
+            code = p.wait(timeout)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.wait()
+            raise
+        out.seek(0)
+        err.seek(0)
+        r = subprocess.CompletedProcess([WINE] + args, code, out.read().decode("latin-1"),
+                                        err.read().decode("latin-1"))
     if check and r.returncode != 0:
         raise AssertionError(f"{args} exited with {r.returncode}\n{r.stdout}\n{r.stderr}")
     return r
@@ -151,6 +163,18 @@ def reset_prefix():
     subprocess.run([WINESERVER, "-w"], env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run([WINESERVER, "-p"], env=wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     run(["cmd", "/c", "exit", "0"], timeout=120)
+    keep_desktop()
+
+
+def keep_desktop():
+    """One idle program with a window keeps Wine's desktop process up, so it
+    never stops and restarts under a program that is just starting."""
+    keeper = WIN64_BIN / "guidriver.exe"
+    if keeper.exists():
+        run([keeper, "windows"], timeout=120)
+        p = start([keeper, "idle", "14400000"])
+        import atexit
+        atexit.register(p.kill)
 
 
 _cases = []
@@ -165,6 +189,7 @@ def main():
     only = sys.argv[1:]
     failed = 0
     ran = 0
+    keep_desktop()
     for fn in _cases:
         if only and fn.__name__ not in only:
             continue
