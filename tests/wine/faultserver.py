@@ -9,6 +9,7 @@ served is set per name in `modes`:
   "missing"    404 with an HTML page
   "norange"    like "normal" but always 200 with the whole body, even for a Range request
   "slow"       the body in small pieces with pauses (bounded: gives up after `slow_limit` s)
+  "noprobe"    like "normal", but a request for the first byte only ("Range: bytes=0-0") gets a 503
 
 Every request's path and headers go to `log` (a list of (path, {header: value}))
 so a test can check what the client asked for. Listens on 127.0.0.1 only, in
@@ -38,6 +39,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             srv.log.append((self.path, {k.lower(): v for k, v in self.headers.items()}))
             mode = srv.modes.get(name, "normal")
             entry = srv.files.get(name)
+        if mode == "noprobe" and self.headers.get("Range") == "bytes=0-0":
+            self._send(503, b"busy", {"Content-Type": "text/plain"})
+            return
         if entry is None or mode == "missing":
             self._send(404, NOT_FOUND_PAGE, {"Content-Type": "text/html"})
             return
@@ -85,11 +89,12 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return
         rng = self.headers.get("Range")
         m = re.fullmatch(r"bytes=(\d+)-", rng or "")
-        if mode == "normal" and m and int(m.group(1)) < len(data):
+        ranges = mode in ("normal", "noprobe")
+        if ranges and m and int(m.group(1)) < len(data):
             first = int(m.group(1))
             headers["Content-Range"] = f"bytes {first}-{len(data) - 1}/{len(data)}"
             self._send(206, data[first:], headers)
-        elif mode == "normal" and m:
+        elif ranges and m:
             headers["Content-Range"] = f"bytes */{len(data)}"
             self._send(416, b"", headers)
         else:

@@ -155,6 +155,32 @@ def changed_file_discards_stale_partials():
 
 
 @case
+def without_the_size_first_the_partial_file_is_still_checked():
+    # The first one-byte request fails, so the client guesses the partial file
+    # from the folder and lets the range answer decide.
+    data = payload(90_000, 10)
+    FAULT.add("p.bin", data, MTIME, mode="cut:30000")
+    d = folder("noprobe")
+    local = d / "Setup.exe"
+    httpget("download", FAULT.url("p.bin"), winpath(local))
+    assert partial_name(local, data, MTIME).stat().st_size == 30000
+    FAULT.set_mode("p.bin", "noprobe")
+    rc, res, _ = httpget("download", FAULT.url("p.bin"), winpath(local))
+    assert rc == 0 and local.read_bytes() == data, res
+    assert FAULT.requests("p.bin")[-1].get("range") == "bytes=30000-"
+
+    # A partial file of another version: its range answer does not fit, the
+    # whole file is fetched and the stale partial file goes.
+    local.unlink()
+    stale = partial_name(local, data, MTIME - 86400)
+    stale.write_bytes(data[:20000])
+    rc, res, _ = httpget("download", FAULT.url("p.bin"), winpath(local))
+    assert rc == 0 and local.read_bytes() == data, res
+    assert [h.get("range") for h in FAULT.requests("p.bin")[-2:]] == ["bytes=20000-", None]
+    assert names(d) == ["Setup.exe"], names(d)
+
+
+@case
 def server_ignoring_range_restarts_cleanly():
     data = payload(100_000, 4)
     FAULT.add("i.bin", data, MTIME, mode="cut:50000")
