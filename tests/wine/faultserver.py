@@ -19,6 +19,7 @@ import email.utils
 import http.server
 import re
 import socket
+import sys
 import threading
 import time
 
@@ -120,6 +121,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 class _Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        # Clients drop kept-alive connections at will; only real faults are worth a trace.
+        if not isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)):
+            super().handle_error(request, client_address)
 
 
 class FaultServer:
