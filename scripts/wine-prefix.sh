@@ -52,11 +52,11 @@ case $cmd in
       fi
     done
     for ((i = 0; i < count; i++)); do
-      WINEPREFIX=$work/prefix$i "$WINESERVER" -p
+      WINEPREFIX=$work/prefix$i "$WINESERVER" -p </dev/null >/dev/null 2>&1
       # First program start in a prefix is slow; pay it here, once.
       WINEPREFIX=$work/prefix$i timeout 120 "$WINE" cmd /c exit 0 >/dev/null 2>&1 || true
       if [ -n "${ZS_DESKTOP_KEEPER:-}" ]; then
-        (WINEPREFIX=$work/prefix$i nohup "$WINE" "$ZS_DESKTOP_KEEPER" idle 14400000 >/dev/null 2>&1 &)
+        (WINEPREFIX=$work/prefix$i nohup "$WINE" "$ZS_DESKTOP_KEEPER" idle 14400000 </dev/null >/dev/null 2>&1 &)
       fi
     done
     echo "wine prefixes ready in $work"
