@@ -148,7 +148,50 @@ shot_wrap() {
 # More shots (the main window with its status text and bars, say) are added
 # here: define shot_<name> and put <name> into SHOTS, or do both in the file
 # named by ZS_SHOT_EXTRA.
-SHOTS=(error question rtl wrap)
+# The main window with its status line and bars: a two-volume setup whose
+# second volume is missing stops at the disk prompt with the window shown.
+shot_mainwindow() {
+  local native=${ZS_NATIVE_BIN:-$(dirname "$BIN")/../native/bin}
+  local d=$work/mainwindow
+  rm -rf "$d" && mkdir -p "$d"
+  head -c 3000000 /dev/urandom > "$d/data.bin"
+  cat > "$d/m.ini" <<MANIFEST
+[package]
+stub = $BIN/stub.exe
+output = $d/Setup.exe
+volume_size = $(( $(stat -c %s "$BIN/stub.exe") + 1000000 ))
+activity_bar = 1
+[language English]
+s0 = Zelkan Demo Setup
+s1 = Extracting Files...
+[file]
+source = $BIN/testengine.exe
+name = Engine.exe
+engine =
+[file]
+source = $d/data.bin
+compression = stored
+MANIFEST
+  "$native/packer" build "$d/m.ini" >/dev/null || return 1
+  rm -f "$d/Setup.exe.003"
+  "$WINE" "$d/Setup.exe" >/dev/null 2>&1 &
+  local pid=$! cls info rect x y w h
+  cls=$(winpath "$d/Setup.exe")
+  "$WINE" "$BIN/guidriver.exe" --timeout=60000 wait ZMsgBox >/dev/null 2>&1 || { kill $pid; return 1; }
+  # The prompt stands over the window: minimise it for the picture.
+  "$WINE" "$BIN/guidriver.exe" send ZMsgBox 274 61472 0 >/dev/null 2>&1 || true
+  sleep 1
+  info=$("$WINE" "$BIN/guidriver.exe" --bare dump "$cls" 2>&1) || { kill $pid; return 1; }
+  rect=$(echo "$info" | tr -d '\r' | sed -n 's/^rect=//p')
+  IFS=, read -r x y w h <<<"$rect"
+  x=$((x > 8 ? x - 8 : 0)); y=$((y > 8 ? y - 8 : 0)); w=$((w + 16)); h=$((h + 16))
+  import -display "$DISPLAY_NUM" -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/mainwindow.png"
+  "$WINE" "$BIN/guidriver.exe" press ZMsgBox Cancel >/dev/null 2>&1 || true
+  wait "$pid" 2>/dev/null || true
+  echo "saved $out/mainwindow.png"
+}
+
+SHOTS=(error question rtl wrap mainwindow)
 if [ -n "${ZS_SHOT_EXTRA:-}" ]; then
   # shellcheck source=/dev/null
   . "$ZS_SHOT_EXTRA"
