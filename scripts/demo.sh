@@ -98,7 +98,7 @@ echo "== running $(basename "$setup") under Wine (headless; /hide: no questions)
 rm -f "$report"
 "$WINE" "$bin/dbgview.exe" "/out=$(winpath "$demo/out/debug.txt")" "/ready=$(winpath "$demo/out/debug.ready")" &
 for _ in $(seq 100); do [ -f "$demo/out/debug.ready" ] && break; sleep 0.1; done
-out=$("$WINE" "$bin/launch.exe" "$(winpath "$setup") /hide")
+out=$("$WINE" "$bin/launch.exe" "$(winpath "$setup") /hide") || true  # launch exits with the low byte of the code
 "$WINE" "$bin/dbgview.exe" /quit >/dev/null 2>&1 || true
 wait || true
 echo "== debug channel of the stub"
