@@ -70,16 +70,16 @@ std::string BuildLanguageBlock(const std::vector<PackLanguage>& languages) {
   return block;
 }
 
-std::string BuildHeaderString(const PackageSpec& spec) {
-  std::string token = spec.token.empty() ? "" : ScrambleToken(spec.token);
-  return "|" + spec.updateUrl + "|" + spec.infoFileName + "|" + spec.agentExeName + "|" + token + "|" +
-         (spec.silent ? "1" : "0") + "|";
+std::string BuildHeaderString(const PackagePlan& plan) {
+  std::string token = plan.token.empty() ? "" : ScrambleToken(plan.token);
+  return "|" + plan.updateUrl + "|" + plan.infoFileName + "|" + plan.agentExeName + "|" + token + "|" +
+         (plan.silent ? "1" : "0") + "|";
 }
 
-std::string BuildWebSetupString(const PackageSpec& spec) {
-  std::string token = spec.webToken.empty() ? "" : ScrambleToken(spec.webToken);
-  return "|" + spec.webBase + "|" + spec.webFileName + "|" + (spec.webAlwaysDownload ? "1" : "0") + "|" + token +
-         "|" + spec.webSize + "|";
+std::string BuildWebSetupString(const PackagePlan& plan) {
+  std::string token = plan.webToken.empty() ? "" : ScrambleToken(plan.webToken);
+  return "|" + plan.webBase + "|" + plan.webFileName + "|" + (plan.webAlwaysDownload ? "1" : "0") + "|" + token +
+         "|" + plan.webSize + "|";
 }
 
 std::string RawItem(const std::string& payload, bool stored) {
@@ -181,7 +181,7 @@ struct Source {
 };
 
 struct Writer {
-  const PackageSpec& spec;
+  const PackagePlan& plan;
   std::string firstPath;
   std::vector<std::string> finals, temps;
   std::FILE* out = nullptr;
@@ -191,7 +191,7 @@ struct Writer {
   PackageTrailer base;       // fields shared by every volume's trailer
   std::string error;
 
-  explicit Writer(const PackageSpec& s) : spec(s) {}
+  explicit Writer(const PackagePlan& s) : plan(s) {}
 
   bool Fail(const std::string& e) {
     if (error.empty()) error = e;
@@ -207,8 +207,8 @@ struct Writer {
 
   // Room left for items in this volume (the trailer is kept free).
   int64_t Room() const {
-    if (spec.volumeSize <= 0) return INT64_MAX / 4;
-    return spec.volumeSize - pos - kTrailerSize;
+    if (plan.volumeSize <= 0) return INT64_MAX / 4;
+    return plan.volumeSize - pos - kTrailerSize;
   }
 
   bool OpenVolume() {
@@ -225,12 +225,12 @@ struct Writer {
 
   bool CloseVolume(bool more) {
     PackageTrailer t = base;
-    t.FirstItemOffset = volume == 1 ? uint32_t(spec.stub.size()) : 0;
+    t.FirstItemOffset = volume == 1 ? uint32_t(plan.stub.size()) : 0;
     if (more) t.PackageFlags |= kFlagMoreVolumes;
     if (!Put(EncodeTrailer(t))) return false;
     if (volume == 1) {
       // PackageEnd is the length of the whole first volume.
-      std::string head = spec.stub.substr(0, 0x102);
+      std::string head = plan.stub.substr(0, 0x102);
       if (!StampStub(head, uint64_t(pos))) return Fail("stub: no \"PE\" mark at offset 0x100");
       if (!SeekTo(out, 0) || std::fwrite(head.data(), 1, 0x100, out) != 0x100)
         return Fail("cannot write " + temps.back());
@@ -240,7 +240,7 @@ struct Writer {
       return Fail("cannot write " + temps.back());
     }
     out = nullptr;
-    uint32_t sum = spec.checksum ? PackageChecksum(temps.back(), kTrailerSize) : kUncheckedVolume;
+    uint32_t sum = plan.checksum ? PackageChecksum(temps.back(), kTrailerSize) : kUncheckedVolume;
     std::FILE* f = std::fopen(temps.back().c_str(), "r+b");
     uint8_t v[4];
     PutU32(v, sum);
@@ -344,8 +344,8 @@ struct Writer {
       src.stop = std::min(src.size, src.pos + kMaxItemContent);
       int64_t need = src.pos < src.size ? minRoom : minRoom - 1;
       if (avail < need) {
-        if (spec.volumeSize > 0 && itemsInVolume == 0 && volume > 1)
-          return Fail("volume size " + std::to_string(spec.volumeSize) + " is too small for an item of " +
+        if (plan.volumeSize > 0 && itemsInVolume == 0 && volume > 1)
+          return Fail("volume size " + std::to_string(plan.volumeSize) + " is too small for an item of " +
                       file.name);
         if (!NextVolume()) return false;
         continue;
@@ -374,22 +374,22 @@ bool FieldOk(const std::string& v, const char* what, std::string& error) {
 }
 }  // namespace
 
-PackResult WritePackage(const PackageSpec& spec, const std::string& outPath) {
+PackResult WritePackage(const PackagePlan& plan, const std::string& outPath) {
   PackResult res;
   std::string why;
-  if (!StubLooksValid(spec.stub, &why)) {
+  if (!StubLooksValid(plan.stub, &why)) {
     res.error = "stub: " + why;
     return res;
   }
-  if (spec.token.size() > kMaxTokenLength || spec.webToken.size() > kMaxTokenLength) {
+  if (plan.token.size() > kMaxTokenLength || plan.webToken.size() > kMaxTokenLength) {
     res.error = "token longer than " + std::to_string(kMaxTokenLength) + " characters";
     return res;
   }
-  if (!FieldOk(spec.updateUrl, "update URL", res.error) || !FieldOk(spec.infoFileName, "INFO file name", res.error) ||
-      !FieldOk(spec.agentExeName, "agent name", res.error) || !FieldOk(spec.webBase, "web base", res.error) ||
-      !FieldOk(spec.webFileName, "web file name", res.error) || !FieldOk(spec.webSize, "web size", res.error))
+  if (!FieldOk(plan.updateUrl, "update URL", res.error) || !FieldOk(plan.infoFileName, "INFO file name", res.error) ||
+      !FieldOk(plan.agentExeName, "agent name", res.error) || !FieldOk(plan.webBase, "web base", res.error) ||
+      !FieldOk(plan.webFileName, "web file name", res.error) || !FieldOk(plan.webSize, "web size", res.error))
     return res;
-  for (const PackLanguage& lang : spec.languages) {
+  for (const PackLanguage& lang : plan.languages) {
     auto bad = [](const std::string& s) { return s.find_first_of(std::string("\x01\x02", 2)) != std::string::npos; };
     bool broken = bad(lang.name);
     for (const auto& [k, v] : lang.texts) broken = broken || bad(k) || bad(v);
@@ -398,7 +398,7 @@ PackResult WritePackage(const PackageSpec& spec, const std::string& outPath) {
       return res;
     }
   }
-  for (const PackFile& f : spec.files) {
+  for (const PackFile& f : plan.files) {
     if (f.name.empty() || f.name.find_first_of("|*") != std::string::npos || f.name.find('\0') != std::string::npos ||
         f.engineArgs.find('|') != std::string::npos) {
       res.error = "bad file name in the package: \"" + f.name + "\"";
@@ -409,9 +409,9 @@ PackResult WritePackage(const PackageSpec& spec, const std::string& outPath) {
   // Sizes first: every volume's trailer carries the totals.
   std::vector<uint64_t> sizes;
   std::map<std::string, size_t> byName;  // upper-case name -> index in sizes
-  std::vector<uint64_t> fileSize(spec.files.size());
-  for (size_t i = 0; i < spec.files.size(); ++i) {
-    const PackFile& f = spec.files[i];
+  std::vector<uint64_t> fileSize(plan.files.size());
+  for (size_t i = 0; i < plan.files.size(); ++i) {
+    const PackFile& f = plan.files[i];
     uint64_t s = f.content.size();
     if (!f.sourcePath.empty()) {
       std::FILE* in = OpenSharedRead(f.sourcePath);
@@ -432,27 +432,27 @@ PackResult WritePackage(const PackageSpec& spec, const std::string& outPath) {
       sizes[it->second] += s;
   }
 
-  Writer w(spec);
-  w.firstPath = spec.firstVolume001 ? outPath + ".001" : outPath;
+  Writer w(plan);
+  w.firstPath = plan.firstVolume001 ? outPath + ".001" : outPath;
   w.base.Reserved0 = 1;
-  w.base.HeaderItemCount = spec.hasWebSetup ? 3 : 2;
+  w.base.HeaderItemCount = plan.hasWebSetup ? 3 : 2;
   w.base.FileCount = uint32_t(sizes.size());
   w.base.PackageSignature = kPackageSignature;
   ComputeSpaceRequired(sizes, w.base.SpaceRequired);
-  w.base.PackageFlags = spec.flags & uint8_t(~kFlagMoreVolumes);
-  w.base.WebSetup = spec.webSetup;
-  w.base.ConfirmDownload = spec.confirmDownload;
-  w.base.WriteAgentCopy = spec.writeAgentCopy;
-  w.base.IsUpdateAgent = spec.isUpdateAgent;
+  w.base.PackageFlags = plan.flags & uint8_t(~kFlagMoreVolumes);
+  w.base.WebSetup = plan.webSetup;
+  w.base.ConfirmDownload = plan.confirmDownload;
+  w.base.WriteAgentCopy = plan.writeAgentCopy;
+  w.base.IsUpdateAgent = plan.isUpdateAgent;
   w.base.TrailerLength = kTrailerSize;
 
-  bool ok = w.OpenVolume() && w.Put(spec.stub) && w.Put(RawItem(BuildLanguageBlock(spec.languages), false)) &&
-            w.Put(RawItem(BuildHeaderString(spec), false)) &&
-            (!spec.hasWebSetup || w.Put(RawItem(BuildWebSetupString(spec), false)));
-  if (ok && spec.volumeSize > 0 && w.Room() < 0)
-    ok = w.Fail("volume size " + std::to_string(spec.volumeSize) + " is smaller than the stub with its header");
-  for (size_t i = 0; ok && i < spec.files.size(); ++i) {
-    const PackFile& f = spec.files[i];
+  bool ok = w.OpenVolume() && w.Put(plan.stub) && w.Put(RawItem(BuildLanguageBlock(plan.languages), false)) &&
+            w.Put(RawItem(BuildHeaderString(plan), false)) &&
+            (!plan.hasWebSetup || w.Put(RawItem(BuildWebSetupString(plan), false)));
+  if (ok && plan.volumeSize > 0 && w.Room() < 0)
+    ok = w.Fail("volume size " + std::to_string(plan.volumeSize) + " is smaller than the stub with its header");
+  for (size_t i = 0; ok && i < plan.files.size(); ++i) {
+    const PackFile& f = plan.files[i];
     Source src;
     src.size = fileSize[i];
     if (f.sourcePath.empty()) {

@@ -27,7 +27,7 @@ struct PackFile {
   std::string engineArgs;
 };
 
-struct PackageSpec {
+struct PackagePlan {
   std::string stub;  // bytes of the stub executable ("MZ" at 0, "PE" at 0x100)
   std::vector<PackLanguage> languages;
   // Header string.
@@ -64,15 +64,15 @@ struct PackResult {
 // Writes the package to outPath (and its further volumes). Every volume is
 // written under a temporary name and renamed at the end; on failure nothing
 // of the new output is left behind.
-PackResult WritePackage(const PackageSpec& spec, const std::string& outPath);
+PackResult WritePackage(const PackagePlan& plan, const std::string& outPath);
 
 // ---- building blocks ----
 // 50-character scrambled form of a token of at most 20 bytes; empty on error.
 std::string ScrambleToken(const std::string& plain);
 constexpr size_t kMaxTokenLength = 20;
 std::string BuildLanguageBlock(const std::vector<PackLanguage>& languages);
-std::string BuildHeaderString(const PackageSpec& spec);    // "|url|info|agent|token|silent|"
-std::string BuildWebSetupString(const PackageSpec& spec);  // "|base|file|always|token|size|"
+std::string BuildHeaderString(const PackagePlan& plan);    // "|url|info|agent|token|silent|"
+std::string BuildWebSetupString(const PackagePlan& plan);  // "|base|file|always|token|size|"
 // One item of the chain: signed length word + payload.
 std::string RawItem(const std::string& payload, bool stored);
 // A file item: "|name|dosdate|" + 0x00 + content, zlib-compressed (level 0..9)

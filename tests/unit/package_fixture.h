@@ -80,11 +80,11 @@ struct HookGuard {
   ~HookGuard() { Platform() = saved; }
 };
 
-inline PackageSpec BasicSpec() {
-  PackageSpec spec;
-  spec.stub = FakeStub();
-  spec.languages.push_back({"English", {{"s0", "Demo Setup"}, {"Charset", "0"}}});
-  return spec;
+inline PackagePlan BasicSpec() {
+  PackagePlan plan;
+  plan.stub = FakeStub();
+  plan.languages.push_back({"English", {{"s0", "Demo Setup"}, {"Charset", "0"}}});
+  return plan;
 }
 
 }  // namespace pkgtest

@@ -82,13 +82,13 @@ TEST(LanguageChoice, SectionByName) {
 TEST(LanguageChoice, TextsFromThePackage) {
   LocaleGuard locale(0x0407);  // German
   TempDir dir;
-  PackageSpec spec = BasicSpec();
-  spec.languages = {
+  PackagePlan plan = BasicSpec();
+  plan.languages = {
       {"English", {{"s0", "Setup"}}},
       {"German",
        {{"s0", "Installation"}, {"s11", ""}, {"s1 ", " Entpacke..."}, {"Charset", "abc"}, {"FontName", "Arial"}}},
   };
-  ASSERT_EQ(WritePackage(spec, dir.Path("Setup.exe")).error, "");
+  ASSERT_EQ(WritePackage(plan, dir.Path("Setup.exe")).error, "");
   TGFileInfo fi(dir.Path("Setup.exe"));
   EXPECT_EQ(fi.GetLangText("s0", "Zelkan Installation Suite"), "Installation");
   EXPECT_EQ(fi.GetLangText("S0", "x"), "Installation");               // key ignores case
@@ -105,9 +105,9 @@ TEST(LanguageChoice, TextsFromThePackage) {
 TEST(LanguageChoice, ChosenOncePerProcess) {
   LocaleGuard locale(0x0409);
   TempDir dir;
-  PackageSpec first = BasicSpec();
+  PackagePlan first = BasicSpec();
   first.languages = {{"German", {{"s0", "Deutsch"}}}};
-  PackageSpec second = BasicSpec();
+  PackagePlan second = BasicSpec();
   second.languages = {{"English", {{"s0", "English"}}}, {"French", {{"s0", "Francais"}}}};
   ASSERT_EQ(WritePackage(first, dir.Path("a.exe")).error, "");
   ASSERT_EQ(WritePackage(second, dir.Path("b.exe")).error, "");

@@ -26,8 +26,8 @@ PackageTrailer GoodTrailer() {
 
 std::string Item(const std::string& payload) { return RawItem(payload, false); }
 
-std::string BuildOne(const TempDir& dir, const PackageSpec& spec, const std::string& name = "Setup.exe") {
-  PackResult r = WritePackage(spec, dir.Path(name));
+std::string BuildOne(const TempDir& dir, const PackagePlan& plan, const std::string& name = "Setup.exe") {
+  PackResult r = WritePackage(plan, dir.Path(name));
   EXPECT_EQ(r.error, "");
   return dir.Path(name);
 }
@@ -41,25 +41,25 @@ bool AnyFlag(const TGFileInfo& fi) {
 TEST(PackageReader, EachFlagReadsBackAlone) {
   struct Case {
     const char* name;
-    void (*set)(PackageSpec&);
+    void (*set)(PackagePlan&);
     bool (TGFileInfo::*get)() const;
   } cases[] = {
-      {"TempDriveNotice", [](PackageSpec& s) { s.flags = kFlagTempDriveNotice; }, &TGFileInfo::TempDriveNotice},
-      {"CdSpanning", [](PackageSpec& s) { s.flags = kFlagCdSpanning; }, &TGFileInfo::CdSpanning},
-      {"ActivityBar", [](PackageSpec& s) { s.flags = kFlagActivityBar; }, &TGFileInfo::ActivityBar},
-      {"DebugLog", [](PackageSpec& s) { s.flags = kFlagDebugLog; }, &TGFileInfo::DebugLog},
-      {"WebSetup", [](PackageSpec& s) { s.webSetup = true; }, &TGFileInfo::WebSetup},
-      {"ConfirmDownload", [](PackageSpec& s) { s.confirmDownload = true; }, &TGFileInfo::ConfirmDownload},
-      {"WriteAgentCopy", [](PackageSpec& s) { s.writeAgentCopy = true; }, &TGFileInfo::WriteAgentCopy},
-      {"IsUpdateAgent", [](PackageSpec& s) { s.isUpdateAgent = true; }, &TGFileInfo::IsUpdateAgent},
+      {"TempDriveNotice", [](PackagePlan& s) { s.flags = kFlagTempDriveNotice; }, &TGFileInfo::TempDriveNotice},
+      {"CdSpanning", [](PackagePlan& s) { s.flags = kFlagCdSpanning; }, &TGFileInfo::CdSpanning},
+      {"ActivityBar", [](PackagePlan& s) { s.flags = kFlagActivityBar; }, &TGFileInfo::ActivityBar},
+      {"DebugLog", [](PackagePlan& s) { s.flags = kFlagDebugLog; }, &TGFileInfo::DebugLog},
+      {"WebSetup", [](PackagePlan& s) { s.webSetup = true; }, &TGFileInfo::WebSetup},
+      {"ConfirmDownload", [](PackagePlan& s) { s.confirmDownload = true; }, &TGFileInfo::ConfirmDownload},
+      {"WriteAgentCopy", [](PackagePlan& s) { s.writeAgentCopy = true; }, &TGFileInfo::WriteAgentCopy},
+      {"IsUpdateAgent", [](PackagePlan& s) { s.isUpdateAgent = true; }, &TGFileInfo::IsUpdateAgent},
   };
   TempDir dir;
   TGFileInfo plain(BuildOne(dir, BasicSpec(), "Plain.exe"));
   EXPECT_FALSE(AnyFlag(plain));
   for (const Case& c : cases) {
-    PackageSpec spec = BasicSpec();
-    c.set(spec);
-    TGFileInfo fi(BuildOne(dir, spec));
+    PackagePlan plan = BasicSpec();
+    c.set(plan);
+    TGFileInfo fi(BuildOne(dir, plan));
     ASSERT_TRUE(fi.HasPackage()) << c.name;
     EXPECT_TRUE((fi.*c.get)()) << c.name;
     int set = 0;
@@ -70,13 +70,13 @@ TEST(PackageReader, EachFlagReadsBackAlone) {
 
 TEST(PackageReader, HeaderFields) {
   TempDir dir;
-  PackageSpec spec = BasicSpec();
-  spec.updateUrl = "http://example.test/updates";
-  spec.infoFileName = "http://example.test/updates/App.v2.info";
-  spec.agentExeName = "AppAgent.exe";
-  spec.token = "PRODUCT-7";
-  spec.silent = true;
-  TGFileInfo fi(BuildOne(dir, spec));
+  PackagePlan plan = BasicSpec();
+  plan.updateUrl = "http://example.test/updates";
+  plan.infoFileName = "http://example.test/updates/App.v2.info";
+  plan.agentExeName = "AppAgent.exe";
+  plan.token = "PRODUCT-7";
+  plan.silent = true;
+  TGFileInfo fi(BuildOne(dir, plan));
   EXPECT_EQ(fi.UpdateUrl(), "http://example.test/updates");
   EXPECT_EQ(fi.InfoFileName(), "App.v2.info");
   EXPECT_EQ(fi.OriginalFileName(), "App.original");
@@ -86,14 +86,14 @@ TEST(PackageReader, HeaderFields) {
   EXPECT_TRUE(fi.Silent());
   EXPECT_EQ(fi.WebBase(), "");  // two header items: no web-setup string
 
-  spec.silent = false;
-  spec.hasWebSetup = true;
-  spec.webBase = "http://example.test/dl";
-  spec.webFileName = "Full.exe";
-  spec.webAlwaysDownload = true;
-  spec.webToken = "WEB-1";
-  spec.webSize = "123456";
-  TGFileInfo web(BuildOne(dir, spec));
+  plan.silent = false;
+  plan.hasWebSetup = true;
+  plan.webBase = "http://example.test/dl";
+  plan.webFileName = "Full.exe";
+  plan.webAlwaysDownload = true;
+  plan.webToken = "WEB-1";
+  plan.webSize = "123456";
+  TGFileInfo web(BuildOne(dir, plan));
   EXPECT_FALSE(web.Silent());
   EXPECT_EQ(web.Trailer().HeaderItemCount, 3);
   EXPECT_EQ(web.WebBase(), "http://example.test/dl");
@@ -106,11 +106,11 @@ TEST(PackageReader, HeaderFields) {
 TEST(PackageReader, SpaceRequiredFollowsClusterSize) {
   HookGuard guard;
   TempDir dir;
-  PackageSpec spec = BasicSpec();
-  spec.files.push_back({"a.bin", std::string(1, 'a')});
-  spec.files.push_back({"b.bin", std::string(600, 'b')});
-  spec.files.push_back({"c.bin", std::string(5000, 'c')});
-  TGFileInfo fi(BuildOne(dir, spec));
+  PackagePlan plan = BasicSpec();
+  plan.files.push_back({"a.bin", std::string(1, 'a')});
+  plan.files.push_back({"b.bin", std::string(600, 'b')});
+  plan.files.push_back({"c.bin", std::string(5000, 'c')});
+  TGFileInfo fi(BuildOne(dir, plan));
   static uint32_t cluster;
   static std::string askedRoot;
   Platform().clusterSize = [](const std::string& root) {
@@ -138,9 +138,9 @@ TEST(PackageReader, SpaceRequiredFollowsClusterSize) {
 
 TEST(PackageReader, PackageEndHidesAppendedData) {
   TempDir dir;
-  PackageSpec spec = BasicSpec();
-  spec.flags = kFlagActivityBar;
-  std::string path = BuildOne(dir, spec);
+  PackagePlan plan = BasicSpec();
+  plan.flags = kFlagActivityBar;
+  std::string path = BuildOne(dir, plan);
   std::string image = ReadAll(path);
   std::string cleared = image;
   std::fill(cleared.begin() + 0xF8, cleared.begin() + 0x100, '\0');

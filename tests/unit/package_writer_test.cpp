@@ -57,18 +57,18 @@ Extracted ExtractAll(const std::string& first, std::vector<VolumeContents>* volu
 
 TEST(PackageWriter, SingleVolumeRoundTrip) {
   TempDir dir;
-  PackageSpec spec = BasicSpec();
-  spec.files.push_back({"Engine.exe", "MZ engine bytes", "", DosTimeOf(2024, 5, 17, 13, 45, 30), 9, true, "/LANG=DE"});
-  spec.files.push_back({"data.bin", RandomBytes(70000, 1), "", 0, kStoredLevel});
-  spec.files.push_back({"empty.txt", "", "", 0, 6});
-  spec.files.push_back({"zeros.bin", std::string(200000, '\0'), "", 0, 0});  // level 0: still a zlib stream
+  PackagePlan plan = BasicSpec();
+  plan.files.push_back({"Engine.exe", "MZ engine bytes", "", DosTimeOf(2024, 5, 17, 13, 45, 30), 9, true, "/LANG=DE"});
+  plan.files.push_back({"data.bin", RandomBytes(70000, 1), "", 0, kStoredLevel});
+  plan.files.push_back({"empty.txt", "", "", 0, 6});
+  plan.files.push_back({"zeros.bin", std::string(200000, '\0'), "", 0, 0});  // level 0: still a zlib stream
   WriteAll(dir.Path("source.dat"), RandomBytes(5000, 2));
   PackFile fromDisk;
   fromDisk.name = "fromdisk.dat";
   fromDisk.sourcePath = dir.Path("source.dat");
-  spec.files.push_back(fromDisk);
+  plan.files.push_back(fromDisk);
 
-  PackResult r = WritePackage(spec, dir.Path("Setup.exe"));
+  PackResult r = WritePackage(plan, dir.Path("Setup.exe"));
   ASSERT_EQ(r.error, "");
   ASSERT_EQ(r.volumes, std::vector<std::string>{dir.Path("Setup.exe")});
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"Setup.exe", "source.dat"}));  // no temporary left
@@ -77,11 +77,11 @@ TEST(PackageWriter, SingleVolumeRoundTrip) {
   for (int i = 0x90; i < 0xD0; ++i) EXPECT_TRUE(image[i] >= 'A' && image[i] <= 'Z') << i;
   EXPECT_EQ(GetU32(reinterpret_cast<const uint8_t*>(image.data()) + 0xFC), image.size());
   EXPECT_EQ(GetU32(reinterpret_cast<const uint8_t*>(image.data()) + 0xF8), 0u);
-  EXPECT_EQ(image.compare(0x100, 0x300, spec.stub, 0x100, 0x300), 0);  // the stub is otherwise unchanged
+  EXPECT_EQ(image.compare(0x100, 0x300, plan.stub, 0x100, 0x300), 0);  // the stub is otherwise unchanged
 
   PackageTrailer t = ReadPackageTrailer(dir.Path("Setup.exe"));
   EXPECT_EQ(t.PackageSignature, kPackageSignature);
-  EXPECT_EQ(t.FirstItemOffset, spec.stub.size());
+  EXPECT_EQ(t.FirstItemOffset, plan.stub.size());
   EXPECT_EQ(t.FileCount, 5u);
   EXPECT_EQ(t.TrailerLength, 74u);
   EXPECT_NE(t.VolumeChecksum, kUncheckedVolume);
@@ -93,8 +93,8 @@ TEST(PackageWriter, SingleVolumeRoundTrip) {
   EXPECT_EQ(x.files["Engine.exe"], "MZ engine bytes");
   EXPECT_EQ(x.times["Engine.exe"], DosTimeOf(2024, 5, 17, 13, 45, 30));
   EXPECT_EQ(x.engineEntry, "Engine.exe*/LANG=DE");
-  EXPECT_EQ(x.files["data.bin"], spec.files[1].content);
-  EXPECT_EQ(x.files["zeros.bin"], spec.files[3].content);
+  EXPECT_EQ(x.files["data.bin"], plan.files[1].content);
+  EXPECT_EQ(x.files["zeros.bin"], plan.files[3].content);
   EXPECT_EQ(x.files["fromdisk.dat"], ReadAll(dir.Path("source.dat")));
   EXPECT_TRUE(x.files.count("empty.txt"));
   EXPECT_EQ(x.stored, (std::vector<bool>{false, true, false, false, false}));
@@ -102,10 +102,10 @@ TEST(PackageWriter, SingleVolumeRoundTrip) {
 
 TEST(PackageWriter, ChecksumSwitchedOffStores1234) {
   TempDir dir;
-  PackageSpec spec = BasicSpec();
-  spec.checksum = false;
-  spec.files.push_back({"a.txt", "abc"});
-  ASSERT_EQ(WritePackage(spec, dir.Path("Setup.exe")).error, "");
+  PackagePlan plan = BasicSpec();
+  plan.checksum = false;
+  plan.files.push_back({"a.txt", "abc"});
+  ASSERT_EQ(WritePackage(plan, dir.Path("Setup.exe")).error, "");
   EXPECT_EQ(ReadPackageTrailer(dir.Path("Setup.exe")).VolumeChecksum, kUncheckedVolume);
 }
 
@@ -117,14 +117,14 @@ TEST(PackageWriter, SplitsAcrossVolumes) {
   } cases[] = {{"compressed", 9, false}, {"stored", kStoredLevel, false}, {"compressed, .001 naming", 6, true}};
   for (const Case& c : cases) {
     TempDir dir;
-    PackageSpec spec = BasicSpec();
-    spec.volumeSize = 4000;
-    spec.firstVolume001 = c.first001;
-    spec.flags = kFlagActivityBar;
-    spec.files.push_back({"setup.exe", "engine", "", 0, c.level, true});
-    spec.files.push_back({"big.bin", RandomBytes(15000, 3), "", 0, c.level});
-    spec.files.push_back({"text.txt", std::string(30000, 'x') + "end", "", 0, c.level});
-    PackResult r = WritePackage(spec, dir.Path("Setup.exe"));
+    PackagePlan plan = BasicSpec();
+    plan.volumeSize = 4000;
+    plan.firstVolume001 = c.first001;
+    plan.flags = kFlagActivityBar;
+    plan.files.push_back({"setup.exe", "engine", "", 0, c.level, true});
+    plan.files.push_back({"big.bin", RandomBytes(15000, 3), "", 0, c.level});
+    plan.files.push_back({"text.txt", std::string(30000, 'x') + "end", "", 0, c.level});
+    PackResult r = WritePackage(plan, dir.Path("Setup.exe"));
     ASSERT_EQ(r.error, "") << c.what;
     ASSERT_GE(r.volumes.size(), 4u) << c.what;
     std::string first = dir.Path(c.first001 ? "Setup.exe.001" : "Setup.exe");
@@ -146,8 +146,8 @@ TEST(PackageWriter, SplitsAcrossVolumes) {
         EXPECT_EQ(vols[i].trailer.FirstItemOffset, 0u) << c.what << i;
       }
     }
-    EXPECT_EQ(x.files["big.bin"], spec.files[1].content) << c.what;
-    EXPECT_EQ(x.files["text.txt"], spec.files[2].content) << c.what;
+    EXPECT_EQ(x.files["big.bin"], plan.files[1].content) << c.what;
+    EXPECT_EQ(x.files["text.txt"], plan.files[2].content) << c.what;
     EXPECT_EQ(x.engineEntry, "setup.exe*") << c.what;
     EXPECT_EQ(x.emptyItems, 0) << c.what;  // no piece is split off without content
     // The reader of the first volume sees the whole package's totals.
@@ -167,10 +167,10 @@ TEST(PackageWriter, SpaceTableCountsJoinedFilesOnce) {
   EXPECT_EQ(space[0], 0xFFFFFFFFu);  // capped, not wrapped
 
   TempDir dir;
-  PackageSpec spec = BasicSpec();
-  spec.files.push_back({"Data.bin", std::string(1000, 'a')});
-  spec.files.push_back({"DATA.BIN", std::string(500, 'b')});  // appended to the same file
-  ASSERT_EQ(WritePackage(spec, dir.Path("Setup.exe")).error, "");
+  PackagePlan plan = BasicSpec();
+  plan.files.push_back({"Data.bin", std::string(1000, 'a')});
+  plan.files.push_back({"DATA.BIN", std::string(500, 'b')});  // appended to the same file
+  ASSERT_EQ(WritePackage(plan, dir.Path("Setup.exe")).error, "");
   PackageTrailer t = ReadPackageTrailer(dir.Path("Setup.exe"));
   EXPECT_EQ(t.FileCount, 1u);
   EXPECT_EQ(t.SpaceRequired[4], 4096u);
@@ -180,30 +180,30 @@ TEST(PackageWriter, SpaceTableCountsJoinedFilesOnce) {
 TEST(PackageWriter, ErrorsLeaveNothingBehind) {
   struct Case {
     const char* what;
-    void (*change)(PackageSpec&);
+    void (*change)(PackagePlan&);
     const char* message;
   } cases[] = {
-      {"no PE at 0x100", [](PackageSpec& s) { s.stub[0x100] = 'X'; }, "0x100"},
-      {"no MZ", [](PackageSpec& s) { s.stub[0] = 'X'; }, "MZ"},
-      {"short stub", [](PackageSpec& s) { s.stub = "MZ"; }, "MZ"},
-      {"token too long", [](PackageSpec& s) { s.token = std::string(21, 't'); }, "token"},
-      {"bar in a header field", [](PackageSpec& s) { s.agentExeName = "a|b.exe"; }, "|"},
-      {"file name with a star", [](PackageSpec& s) { s.files[0].name = "a*b"; }, "a*b"},
-      {"volume smaller than the stub", [](PackageSpec& s) { s.volumeSize = 600; }, "smaller"},
+      {"no PE at 0x100", [](PackagePlan& s) { s.stub[0x100] = 'X'; }, "0x100"},
+      {"no MZ", [](PackagePlan& s) { s.stub[0] = 'X'; }, "MZ"},
+      {"short stub", [](PackagePlan& s) { s.stub = "MZ"; }, "MZ"},
+      {"token too long", [](PackagePlan& s) { s.token = std::string(21, 't'); }, "token"},
+      {"bar in a header field", [](PackagePlan& s) { s.agentExeName = "a|b.exe"; }, "|"},
+      {"file name with a star", [](PackagePlan& s) { s.files[0].name = "a*b"; }, "a*b"},
+      {"volume smaller than the stub", [](PackagePlan& s) { s.volumeSize = 600; }, "smaller"},
       {"volume too small for an item",
-       [](PackageSpec& s) {
+       [](PackagePlan& s) {
          s.volumeSize = 1200;
          s.files[0].name = std::string(1200, 'n');
        },
        "too small"},
-      {"missing source file", [](PackageSpec& s) { s.files[0].sourcePath = "/nonexistent/x.bin"; }, "x.bin"},
+      {"missing source file", [](PackagePlan& s) { s.files[0].sourcePath = "/nonexistent/x.bin"; }, "x.bin"},
   };
   for (const Case& c : cases) {
     TempDir dir;
-    PackageSpec spec = BasicSpec();
-    spec.files.push_back({"f.bin", RandomBytes(3000, 4), "", 0, kStoredLevel});
-    c.change(spec);
-    PackResult r = WritePackage(spec, dir.Path("Setup.exe"));
+    PackagePlan plan = BasicSpec();
+    plan.files.push_back({"f.bin", RandomBytes(3000, 4), "", 0, kStoredLevel});
+    c.change(plan);
+    PackResult r = WritePackage(plan, dir.Path("Setup.exe"));
     EXPECT_NE(r.error.find(c.message), std::string::npos) << c.what << ": " << r.error;
     EXPECT_TRUE(r.volumes.empty()) << c.what;
     EXPECT_TRUE(dir.Names().empty()) << c.what;
@@ -224,12 +224,12 @@ TEST(PackageWriter, StampWritesPackageEndHalves) {
 TEST(PackageWriter, LargeFilesBecomeSeveralItems) {
   // The stub inflates one item at a time in memory; big files come in pieces it joins.
   TempDir dir;
-  PackageSpec spec = BasicSpec();
+  PackagePlan plan = BasicSpec();
   std::string big = RandomBytes(1 << 16, 5);
   while (big.size() < (33u << 20)) big += big.substr(0, std::min<size_t>(big.size(), (33u << 20) - big.size()));
-  spec.files.push_back({"big.bin", big, "", 0, kStoredLevel});
-  spec.files.push_back({"zeros.bin", std::string(40u << 20, '\0'), "", 0, 1});
-  ASSERT_EQ(WritePackage(spec, dir.Path("Setup.exe")).error, "");
+  plan.files.push_back({"big.bin", big, "", 0, kStoredLevel});
+  plan.files.push_back({"zeros.bin", std::string(40u << 20, '\0'), "", 0, 1});
+  ASSERT_EQ(WritePackage(plan, dir.Path("Setup.exe")).error, "");
   Extracted x = ExtractAll(dir.Path("Setup.exe"));
   EXPECT_EQ(x.stored, (std::vector<bool>{true, true, false, false}));
   EXPECT_TRUE(x.files["big.bin"] == big);
@@ -245,12 +245,12 @@ TEST(PackageWriter, VolumeSizeSweepKeepsLimitsAndContent) {
   for (int level : {9, kStoredLevel}) {
     for (int64_t size = 700; size <= 1400; size += 37) {
       TempDir dir;
-      PackageSpec spec = BasicSpec();
-      spec.stub = FakeStub(0x200);
-      spec.volumeSize = size;
-      spec.files.push_back({"r.bin", random, "", 0, level});
-      spec.files.push_back({"t.txt", text, "", 0, level});
-      PackResult r = WritePackage(spec, dir.Path("S.exe"));
+      PackagePlan plan = BasicSpec();
+      plan.stub = FakeStub(0x200);
+      plan.volumeSize = size;
+      plan.files.push_back({"r.bin", random, "", 0, level});
+      plan.files.push_back({"t.txt", text, "", 0, level});
+      PackResult r = WritePackage(plan, dir.Path("S.exe"));
       ASSERT_EQ(r.error, "") << level << " " << size;
       for (const std::string& v : r.volumes) EXPECT_LE(int64_t(ReadAll(v).size()), size) << level << " " << v;
       Extracted x = ExtractAll(dir.Path("S.exe"));

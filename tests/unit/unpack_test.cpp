@@ -165,16 +165,16 @@ using Names = std::vector<std::string>;
 // ---- whole packages from the package writer ----
 
 TEST_F(Unpack, SingleVolumeWritesEveryFileWithItsContentAndDate) {
-  PackageSpec spec;
-  spec.stub = Stub();
+  PackagePlan plan;
+  plan.stub = Stub();
   uint32_t date = DosTimeOf(2002, 9, 8, 13, 45, 30);
   std::string big = RandomBytes(300000, 1);  // stored: several read pieces
   std::string text = TextBytes(500000);      // compressed: many inflate pieces
-  spec.files = {{"Engine.exe", "MZengine", "", date, 9, true, ""},
+  plan.files = {{"Engine.exe", "MZengine", "", date, 9, true, ""},
                 {"Big.bin", big, "", date, kStoredLevel},
                 {"Text.txt", text, "", 0, 6},
                 {"Empty.dat", "", "", date, 9}};
-  PackResult pr = WritePackage(spec, Pkg("Setup.exe").string());
+  PackResult pr = WritePackage(plan, Pkg("Setup.exe").string());
   ASSERT_EQ(pr.error, "");
   Extract(Pkg("Setup.exe"));
 
@@ -215,13 +215,13 @@ TEST_F(Unpack, MultiVolumePackagesJoinSplitFiles) {
     fs::create_directories(root / "pkg");
     fs::remove_all(out);
     g_progress.clear();
-    PackageSpec spec;
-    spec.stub = Stub();
-    spec.volumeSize = 40000;
-    spec.firstVolume001 = c.first001;
+    PackagePlan plan;
+    plan.stub = Stub();
+    plan.volumeSize = 40000;
+    plan.firstVolume001 = c.first001;
     std::string a = RandomBytes(70000, 2), b = RandomBytes(5000, 3);
-    spec.files = {{"Engine.exe", "E", "", 0, 9, true, " /x"}, {"A.bin", a, "", 0, kStoredLevel}, {"B.bin", b, "", 0, 9}};
-    PackResult pr = WritePackage(spec, Pkg(c.out).string());
+    plan.files = {{"Engine.exe", "E", "", 0, 9, true, " /x"}, {"A.bin", a, "", 0, kStoredLevel}, {"B.bin", b, "", 0, 9}};
+    PackResult pr = WritePackage(plan, Pkg(c.out).string());
     ASSERT_EQ(pr.error, "");
     ASSERT_GE(pr.volumes.size(), 2u);
     ASSERT_TRUE(fs::exists(Pkg(c.second)));

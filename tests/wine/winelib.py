@@ -22,8 +22,8 @@ WORK = pathlib.Path(os.environ.get("ZS_WINE_WORK", SOURCE / "build/native/wine")
 
 
 def prefix_index():
-    spec = os.environ.get("CTEST_RESOURCE_GROUP_0_WINEPREFIX", "")
-    for part in spec.split(","):
+    group = os.environ.get("CTEST_RESOURCE_GROUP_0_WINEPREFIX", "")
+    for part in group.split(","):
         if part.startswith("id:"):
             return int(part[3:])
     return int(os.environ.get("ZS_PREFIX_INDEX", "0"))

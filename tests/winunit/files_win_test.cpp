@@ -153,17 +153,17 @@ std::vector<std::pair<int, int>> g_steps;
 void Record(int kind, int, int maximum, int, int, const std::string&) { g_steps.push_back({kind, maximum}); }
 
 TEST_F(FilesWin, ExtractPackageWritesFilesDatesAndAgent) {
-  PackageSpec spec;
-  spec.stub.assign(0x400, '\0');
-  spec.stub[0] = 'M';
-  spec.stub[1] = 'Z';
-  spec.stub[0x100] = 'P';
-  spec.stub[0x101] = 'E';
+  PackagePlan plan;
+  plan.stub.assign(0x400, '\0');
+  plan.stub[0] = 'M';
+  plan.stub[1] = 'Z';
+  plan.stub[0x100] = 'P';
+  plan.stub[0x101] = 'E';
   std::string big(200000, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = char(i % 251);
-  spec.files = {{"Engine.exe", "MZ", "", kDate, 9, true, " /LANG=DE"}, {"Big.bin", big, "", kDate, kStoredLevel},
+  plan.files = {{"Engine.exe", "MZ", "", kDate, 9, true, " /LANG=DE"}, {"Big.bin", big, "", kDate, kStoredLevel},
                 {"Big.bin", "tail", "", kDate, 9}};
-  ASSERT_EQ(WritePackage(spec, P("Setup.exe")).error, "");
+  ASSERT_EQ(WritePackage(plan, P("Setup.exe")).error, "");
   bool ok = false;
   std::string entry;
   g_steps.clear();
@@ -190,17 +190,17 @@ TEST_F(FilesWin, ExtractPackageWritesFilesDatesAndAgent) {
 }
 
 TEST_F(FilesWin, ZlibErrorLeavesNoFileOpen) {
-  PackageSpec spec;
-  spec.stub.assign(0x400, '\0');
-  spec.stub[0] = 'M';
-  spec.stub[1] = 'Z';
-  spec.stub[0x100] = 'P';
-  spec.stub[0x101] = 'E';
+  PackagePlan plan;
+  plan.stub.assign(0x400, '\0');
+  plan.stub[0] = 'M';
+  plan.stub[1] = 'Z';
+  plan.stub[0x100] = 'P';
+  plan.stub[0x101] = 'E';
   std::string content(300000, '\0');
   for (size_t i = 0; i < content.size(); ++i) content[i] = char((i * 2654435761u) >> 13);
-  spec.files = {{"Engine.exe", "MZ", "", 0, 9, true, ""}, {"Data.bin", content, "", 0, 1}};
-  spec.checksum = false;
-  ASSERT_EQ(WritePackage(spec, P("Setup.exe")).error, "");
+  plan.files = {{"Engine.exe", "MZ", "", 0, 9, true, ""}, {"Data.bin", content, "", 0, 1}};
+  plan.checksum = false;
+  ASSERT_EQ(WritePackage(plan, P("Setup.exe")).error, "");
   // Damage the deflate data of the last item, well inside its payload.
   std::string bytes = ReadWhole(P("Setup.exe"));
   bytes[bytes.size() - 74 - 2000] ^= 0x5A;

@@ -33,12 +33,12 @@ long PeakRssKiB() {
 }
 
 int Pack(const std::string& folder, const std::string& package, int level) {
-  PackageSpec spec;
-  spec.stub.assign(0x400, '\0');
-  spec.stub[0] = 'M';
-  spec.stub[1] = 'Z';
-  spec.stub[0x100] = 'P';
-  spec.stub[0x101] = 'E';
+  PackagePlan plan;
+  plan.stub.assign(0x400, '\0');
+  plan.stub[0] = 'M';
+  plan.stub[1] = 'Z';
+  plan.stub[0x100] = 'P';
+  plan.stub[0x101] = 'E';
   DIR* d = opendir(folder.c_str());
   if (!d) {
     std::fprintf(stderr, "cannot open %s\n", folder.c_str());
@@ -54,9 +54,9 @@ int Pack(const std::string& folder, const std::string& package, int level) {
     f.sourcePath = folder + "/" + n;
     f.level = level;
     f.dosTime = DosTimeOf(2020, 1, 2, 3, 4, 6);
-    spec.files.push_back(f);
+    plan.files.push_back(f);
   }
-  PackResult r = WritePackage(spec, package);
+  PackResult r = WritePackage(plan, package);
   if (!r.error.empty()) {
     std::fprintf(stderr, "%s\n", r.error.c_str());
     return 1;

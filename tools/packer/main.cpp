@@ -51,7 +51,7 @@ int Build(const std::vector<std::string>& args) {
   if (!LoadManifest(manifest, m, error)) return Fail(error);
   if (!output.empty()) m.output = output;
   if (m.output.empty()) return Fail(manifest + ": no output given ([package] output = ... or -o)");
-  PackResult r = WritePackage(m.spec, m.output);
+  PackResult r = WritePackage(m.plan, m.output);
   if (!r.error.empty()) return Fail(r.error);
   for (const std::string& v : r.volumes) std::printf("wrote %s\n", v.c_str());
   return 0;

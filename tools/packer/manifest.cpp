@@ -174,7 +174,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
   }
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // editors' UTF-8 mark
   const std::string base = DirOf(path);
-  PackageSpec& spec = out.spec;
+  PackagePlan& plan = out.plan;
   std::string section;
   std::string stubPath;
   int stubLine = 0;
@@ -199,13 +199,13 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
       std::string word = UpperCase(TextBefore(name + " ", " ", name));
       if (SameText(name, "package") || SameText(name, "web")) {
         section = LowerCase(name);
-        if (section == "web") spec.hasWebSetup = true;
+        if (section == "web") plan.hasWebSetup = true;
         if (section == "package") packageLine = p.line;
       } else if (word == "LANGUAGE") {
         std::string langName = Trim(name.substr(8));
         if (langName.empty()) return bad("[language] needs a name, e.g. [language English]");
         section = "language";
-        spec.languages.push_back({langName, {}});
+        plan.languages.push_back({langName, {}});
       } else if (SameText(name, "file")) {
         section = "file";
         FileDraft d;
@@ -231,38 +231,38 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
       } else if (k == "output") {
         out.output = JoinPath(base, value);
       } else if (k == "volume_size") {
-        ok = p.Number(key, value, n, 0, int64_t(1) << 40) && (spec.volumeSize = n, true);
+        ok = p.Number(key, value, n, 0, int64_t(1) << 40) && (plan.volumeSize = n, true);
       } else if (k == "first_volume_001") {
-        ok = p.Bool(key, value, spec.firstVolume001);
+        ok = p.Bool(key, value, plan.firstVolume001);
       } else if (k == "checksum") {
-        ok = p.Bool(key, value, spec.checksum);
+        ok = p.Bool(key, value, plan.checksum);
       } else if (k == "update_url") {
-        spec.updateUrl = value;
+        plan.updateUrl = value;
       } else if (k == "info_file") {
-        spec.infoFileName = value;
+        plan.infoFileName = value;
       } else if (k == "agent_exe") {
-        spec.agentExeName = value;
+        plan.agentExeName = value;
       } else if (k == "token") {
-        spec.token = value;
+        plan.token = value;
         if (value.size() > kMaxTokenLength)
           ok = p.Fail("token longer than " + std::to_string(kMaxTokenLength) + " characters");
       } else if (k == "silent") {
-        ok = p.Bool(key, value, spec.silent);
+        ok = p.Bool(key, value, plan.silent);
       } else if (k == "temp_drive_notice" || k == "cd_spanning" || k == "activity_bar" || k == "debug_log") {
         uint8_t bit = k == "temp_drive_notice" ? kFlagTempDriveNotice
                       : k == "cd_spanning"     ? kFlagCdSpanning
                       : k == "activity_bar"    ? kFlagActivityBar
                                                : kFlagDebugLog;
         ok = p.Bool(key, value, b);
-        if (ok) spec.flags = b ? (spec.flags | bit) : (spec.flags & ~bit);
+        if (ok) plan.flags = b ? (plan.flags | bit) : (plan.flags & ~bit);
       } else if (k == "web_setup") {
-        ok = p.Bool(key, value, spec.webSetup);
+        ok = p.Bool(key, value, plan.webSetup);
       } else if (k == "confirm_download") {
-        ok = p.Bool(key, value, spec.confirmDownload);
+        ok = p.Bool(key, value, plan.confirmDownload);
       } else if (k == "write_agent_copy") {
-        ok = p.Bool(key, value, spec.writeAgentCopy);
+        ok = p.Bool(key, value, plan.writeAgentCopy);
       } else if (k == "is_update_agent") {
-        ok = p.Bool(key, value, spec.isUpdateAgent);
+        ok = p.Bool(key, value, plan.isUpdateAgent);
       } else {
         ok = p.Fail("unknown key \"" + key + "\" in [package]");
       }
@@ -271,18 +271,18 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
         ok = p.Fail(key + " must not contain \"|\"");
     } else if (section == "web") {
       if (k == "base") {
-        spec.webBase = value;
+        plan.webBase = value;
       } else if (k == "file") {
-        spec.webFileName = value;
+        plan.webFileName = value;
       } else if (k == "always") {
-        ok = p.Bool(key, value, spec.webAlwaysDownload);
+        ok = p.Bool(key, value, plan.webAlwaysDownload);
       } else if (k == "token") {
-        spec.webToken = value;
+        plan.webToken = value;
         if (value.size() > kMaxTokenLength)
           ok = p.Fail("token longer than " + std::to_string(kMaxTokenLength) + " characters");
       } else if (k == "size") {
         int64_t n = 0;
-        ok = p.Number(key, value, n, 0, INT64_MAX) && (spec.webSize = std::to_string(n), webSizeGiven = true);
+        ok = p.Number(key, value, n, 0, INT64_MAX) && (plan.webSize = std::to_string(n), webSizeGiven = true);
       } else if (k == "size_of") {
         webSizeOf = JoinPath(base, value);
         webSizeLine = p.line;
@@ -291,7 +291,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
       }
       if (ok && value.find('|') != std::string::npos) ok = p.Fail(key + " must not contain \"|\"");
     } else if (section == "language") {
-      PackLanguage& lang = spec.languages.back();
+      PackLanguage& lang = plan.languages.back();
       if (k == "include") {
         ok = IncludeLanguage(JoinPath(base, value), lang, p);
       } else {
@@ -341,16 +341,16 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
     return false;
   };
   if (stubPath.empty()) return failAt(packageLine, "no stub given ([package] stub = ...)");
-  if (!ReadWholeFile(stubPath, spec.stub)) return failAt(stubLine, "cannot read the stub " + stubPath);
+  if (!ReadWholeFile(stubPath, plan.stub)) return failAt(stubLine, "cannot read the stub " + stubPath);
   std::string why;
-  if (!StubLooksValid(spec.stub, &why)) return failAt(stubLine, "stub " + stubPath + ": " + why);
+  if (!StubLooksValid(plan.stub, &why)) return failAt(stubLine, "stub " + stubPath + ": " + why);
   if (!webSizeOf.empty()) {
     if (webSizeGiven) return failAt(webSizeLine, "give either size or size_of, not both");
     std::FILE* f = OpenSharedRead(webSizeOf);
     int64_t n = f ? FileSizeOf(f) : -1;
     if (f) std::fclose(f);
     if (n < 0) return failAt(webSizeLine, "cannot read " + webSizeOf);
-    spec.webSize = std::to_string(n);
+    plan.webSize = std::to_string(n);
   }
   std::set<std::string> names;
   int engines = 0;
@@ -368,7 +368,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
     if (!f) return failAt(d.sourceLine, "cannot read " + d.file.sourcePath);
     std::fclose(f);
     if (d.timeFromFile) d.file.dosTime = FileDosTime(d.file.sourcePath);
-    spec.files.push_back(d.file);
+    plan.files.push_back(d.file);
   }
   return true;
 }

@@ -6,7 +6,7 @@
 #include "package/package_writer.h"
 
 struct Manifest {
-  PackageSpec spec;
+  PackagePlan plan;
   std::string output;  // resolved against the manifest's folder
 };
 

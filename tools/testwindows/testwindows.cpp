@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
   HINSTANCE inst = GetModuleHandleA(nullptr);
   std::string ready;
   int lifetime = 120000;
-  std::vector<WindowSpec> specs;
+  std::vector<WindowSpec> plans;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i], v;
     if (Value(a, "/report=", v)) g_report = v;
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     else if (Value(a, "/exit=", v)) g_exitCode = std::atoi(v.c_str());
     else if (_stricmp(a.c_str(), "/refuseclose") == 0) g_refuseClose = true;
     else if (Value(a, "/lifetime=", v)) lifetime = std::atoi(v.c_str());
-    else if (Value(a, "/window=", v)) specs.push_back(ParseWindow(v));
+    else if (Value(a, "/window=", v)) plans.push_back(ParseWindow(v));
     else if (Value(a, "/register=", v)) {
       for (const std::string& name : Split(v, ','))
         if (!name.empty()) g_registered.push_back(RegisterWindowMessageA(name.c_str()));
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  for (const WindowSpec& s : specs) {
+  for (const WindowSpec& s : plans) {
     if (!RegisterOnce(inst, s.cls)) return 90;
     HWND owner = s.owner >= 0 && s.owner < int(g_windows.size()) ? g_windows[s.owner] : nullptr;
     HWND w = CreateWindowExA(0, s.cls.c_str(), s.title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10, 200, 100, owner,
