@@ -148,6 +148,11 @@ def client_registration_close_requests_and_the_end_notification():
     wait_until(lambda: out.exists() and len(out.read_text().split("\n")) >= 3, 30, what="two notifications")
     pairs = [tuple(map(int, l.split())) for l in out.read_text().split("\n") if l.strip()]
     assert pairs[:2] == [(50, hwnd), (51, 1125)], pairs
+    # The setup folder of the copy, made in advance with a file in it.
+    t = time.localtime((w / "X_Tool.exe").stat().st_mtime)
+    setup_folder = winelib.wine_temp() / f"SETUP_{(t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec // 2)}"
+    setup_folder.mkdir(parents=True, exist_ok=True)
+    (setup_folder / "left.txt").write_text("x")
     # One close request only asks a download to stop; the window stays.
     xcopy = winpath(w / "X_Tool.exe")
     proctool("post", xcopy, 1, 16, 0, 0)
@@ -159,9 +164,29 @@ def client_registration_close_requests_and_the_end_notification():
     pairs = [tuple(map(int, l.split())) for l in out.read_text().split("\n") if l.strip()]
     assert pairs[-1] == (43, 0), pairs
     wait_until(lambda: not (w / "X_Tool.exe").exists(), 30, what="X_Tool.exe to delete itself")
+    # Its window's end removed the setup folder it would have used.
+    assert not setup_folder.exists(), setup_folder
     text = "\n".join(log_lines(w))
     assert text.count(".. CloseMainWindow() - Start") == 2
     assert ".. DestroyMainWindow() - End" in text
+
+
+@case
+def registration_without_a_message_number_silences_the_client():
+    w = fresh_dir("roles_silent")
+    tool = agent(w)
+    run_stub(tool)
+    wait_until(x_window, 30, what="the X_ copy's window")
+    out = w / "notify.txt"
+    client = start([exe("notifyclient.exe"), "/msg=777", "/out=" + winpath(out), "/until=43", "/timeout=15000",
+                    "/run", winpath(tool)])
+    wait_until(lambda: out.exists() and out.read_text().count("\n") >= 2, 30, what="two notifications")
+    # /WM_MSG=1234 stores window 1234 and message 0: nothing more reaches the client.
+    run_stub(tool, "/WM_MSG=1234")
+    stop_copy(tool, w)
+    assert client.wait(60) == 3, "the client should have run into its timeout"
+    pairs = [tuple(map(int, l.split())) for l in out.read_text().split("\n") if l.strip()]
+    assert pairs == [(50, pairs[0][1]), (51, 1125)], pairs
 
 
 @case

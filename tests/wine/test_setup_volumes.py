@@ -46,14 +46,17 @@ def check_files(s, w):
 @case
 def volumes_named_001_are_joined_back():
     w = fresh_dir("vol_001")
-    s = spanned(w, first_001=True)
+    s = spanned(w, first_001=True, agent="Agent.exe")
     first = s.build()
     assert first.name == "Setup.exe.001", first
     vols = sorted(p.name for p in w.glob("Setup.exe.0*"))
     assert len(vols) >= 3, vols
     r = run_stub(first, "/hide")
     assert r.returncode == 0
-    check_files(s, w)
+    rep = check_files(s, w)
+    # A first volume named ".exe.001" also yields the agent copy.
+    expected = agent_copy_expected(first)
+    assert rep["files"]["Agent.exe"][:2] == (len(expected), fnv1a64(expected)), rep["files"].get("Agent.exe")
 
 
 @case

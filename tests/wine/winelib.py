@@ -102,8 +102,14 @@ def wine_user():
 
 
 def wine_temp():
-    """The unix folder behind the prefix's %TEMP%."""
-    return PREFIX / "drive_c" / "users" / wine_user() / "AppData" / "Local" / "Temp"
+    """The unix folder behind the prefix's %TEMP% (HKCU\\Environment)."""
+    import re as _re
+    reg = PREFIX / "user.reg"
+    text = reg.read_text(encoding="latin-1") if reg.exists() else ""
+    m = _re.search(r'^"TEMP"="([A-Za-z]):\\\\(.*)"$', text, _re.M)
+    if m and m.group(1).lower() == "c" and "%" not in m.group(2):
+        return PREFIX / "drive_c" / m.group(2).replace("\\\\", "/")
+    return PREFIX / "drive_c" / "users" / wine_user() / "Temp"
 
 
 def fresh_dir(name):
