@@ -14,6 +14,7 @@
 #include "start/stubwin_win.h"
 #include "start/zdebug.h"
 #include "update/process_win.h"
+#include "update/settings_win.h"
 
 namespace {
 std::string g_setupFolder;
@@ -29,14 +30,10 @@ void MakeFreshFolder(const std::string& path) {
 
 std::string EngineTag() { return "_" + std::to_string(GetCurrentThreadId()); }
 
-std::string InfoFilePathOfAgent() { return OwnFolder(true) + OwnPackage().InfoFileName(); }
-std::string OriginalFilePathOfAgent() { return OwnFolder(true) + OwnPackage().OriginalFileName(); }
-
 // Runs the engine and reports whether it removed its completion atom.
 bool RunEngine(const std::string& commandLine, const std::string& tag, bool foreground) {
-  std::string original = OriginalFilePathOfAgent();
-  std::string startUpLink = ReadIniString(original, "UnInstall", "StartUpLink", "");
-  std::string checkLink = ReadIniString(original, "UnInstall", "CheckforNewUpdateLink", "");
+  std::string startUpLink = GetStartUpLink();
+  std::string checkLink = GetCheckforNewUpdateLink();
   DebugLinePid(" ==== WinExec(Engine.exe) >>" + commandLine + "<<");
   std::string atomName = kAtomPrefix + tag;
   GlobalAddAtomA(atomName.c_str());
@@ -56,12 +53,9 @@ bool RunEngine(const std::string& commandLine, const std::string& tag, bool fore
   bool result = atom == 0;
   if (atom) GlobalDeleteAtom(atom);
   if (result) {
-    std::string info = InfoFilePathOfAgent();
-    if (ReadIniString(info, "NewSetup", "RemoveStartUpShortcut", "0") == "1" && !startUpLink.empty() &&
-        FileExistsA(startUpLink))
+    if (GetRemoveStartUpShortcut() && !startUpLink.empty() && FileExistsA(startUpLink))
       DeleteFileA(startUpLink.c_str());
-    if (ReadIniString(info, "NewSetup", "RemoveCheckForNewUpdateShortcut", "0") == "1" && !checkLink.empty() &&
-        FileExistsA(checkLink))
+    if (GetRemoveCheckForNewUpdateShortcut() && !checkLink.empty() && FileExistsA(checkLink))
       DeleteFileA(checkLink.c_str());
   }
   return result;

@@ -13,6 +13,7 @@
 #include "start/zdebug.h"
 #include "update/process_win.h"
 #include "update/settings.h"
+#include "update/settings_win.h"
 #include "update/stubau_win.h"
 
 HWND g_NotifyWindow = nullptr;
@@ -159,6 +160,7 @@ int RunStub() {
   const std::string& raw = RawCommandLine();
   DebugLine(PidText() + " ==== STUB START ====> " + raw + "<");
   g_isUpdateAgent = OwnPackage().IsUpdateAgent();
+  UseAgentPackage(OwnPackage());
   SetLogSwitch(g_isUpdateAgent && OwnPackage().DebugLog());
   if (ThisIs_X_AutoUpdate_Exe()) SetLogTag(" X ");
   AppendLog("");
