@@ -12,6 +12,11 @@ void InitWin32Utils();
 HMODULE LoadSystemLibrary(const char* name);
 // Dynamic function: library by name from the system folder, then the named function.
 FARPROC DynamicFunction(const char* library, const char* function, HMODULE* libOut = nullptr);
+// A named function of a loaded library as the given function-pointer type; null when absent.
+template <typename T>
+T BindFunction(HMODULE lib, const char* name) {
+  return reinterpret_cast<T>(reinterpret_cast<void (*)()>(GetProcAddress(lib, name)));
+}
 
 // Folders (NormalizeDirSlash applied, trailing backslash as asked).
 std::string WindowsDir(bool trailingSlash);

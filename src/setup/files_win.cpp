@@ -229,23 +229,30 @@ bool DeleteTree(const std::string& folder, bool clearAttributes) {
   return existed && !DirectoryExistsA(dir);
 }
 
-std::string FindFileInTree(const std::string& folder, const std::string& name) {
-  std::string dir = NormalizeDirSlash(folder, true);
-  if (GetFileAttributesA((dir + name).c_str()) != INVALID_FILE_ATTRIBUTES) return dir + name;
+// Searches the visible sub-folders of dir, depth first in listing order,
+// until `search` finds something. Links are not followed: a link back up the
+// tree would never end.
+template <typename Search>
+std::string SearchSubfolders(const std::string& dir, Search search) {
   std::string result;
   WIN32_FIND_DATAA fd;
   HANDLE f = FindFirstFileA((dir + "*.*").c_str(), &fd);
   if (f == INVALID_HANDLE_VALUE) return result;
   do {
     DWORD a = fd.dwFileAttributes;
-    // Links are not followed: a link back up the tree would never end.
     if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT)) &&
         !IsDotEntry(fd.cFileName))
-      result = FindFileInTree(dir + fd.cFileName, name);
+      result = search(dir + fd.cFileName);
     ProcessPendingMessages(0);
   } while (result.empty() && FindNextFileA(f, &fd));
   FindClose(f);
   return result;
+}
+
+std::string FindFileInTree(const std::string& folder, const std::string& name) {
+  std::string dir = NormalizeDirSlash(folder, true);
+  if (GetFileAttributesA((dir + name).c_str()) != INVALID_FILE_ATTRIBUTES) return dir + name;
+  return SearchSubfolders(dir, [&](const std::string& sub) { return FindFileInTree(sub, name); });
 }
 
 std::string FindFileOnDrives(const std::string& name, UINT driveType) {
@@ -260,20 +267,8 @@ std::string FindFileOnDrives(const std::string& name, UINT driveType) {
 std::string FindFolderInTree(const std::string& folder, const std::string& name) {
   DebugLine("FALSE " + folder);
   if (EndsWith("\\" + name, folder, true)) return folder;
-  std::string dir = NormalizeDirSlash(folder, true);
-  std::string result;
-  WIN32_FIND_DATAA fd;
-  HANDLE f = FindFirstFileA((dir + "*.*").c_str(), &fd);
-  if (f == INVALID_HANDLE_VALUE) return result;
-  do {
-    DWORD a = fd.dwFileAttributes;
-    if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-        !IsDotEntry(fd.cFileName))
-      result = FindFolderInTree(dir + fd.cFileName, name);
-    ProcessPendingMessages(0);
-  } while (result.empty() && FindNextFileA(f, &fd));
-  FindClose(f);
-  return result;
+  return SearchSubfolders(NormalizeDirSlash(folder, true),
+                          [&](const std::string& sub) { return FindFolderInTree(sub, name); });
 }
 
 std::string FindFolderOnDrives(const std::string& folderOrPath, UINT driveType) {

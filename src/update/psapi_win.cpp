@@ -17,22 +17,15 @@ struct PsapiBinding {
 };
 PsapiBinding g_psapi;
 
-template <typename T>
-T Bind(HMODULE lib, const char* name) {
-  // Through the generic function type: casting FARPROC directly trips the
-  // compiler's function-cast check.
-  return reinterpret_cast<T>(reinterpret_cast<void (*)()>(GetProcAddress(lib, name)));
-}
-
 const PsapiBinding& Binding() {
   if (!g_psapi.lib) {
     HMODULE lib = LoadSystemLibrary("PSAPI.dll");
     if (lib) {
       g_psapi.lib = lib;
-      g_psapi.enumProcesses = Bind<EnumProcessesFn>(lib, "EnumProcesses");
-      g_psapi.enumProcessModules = Bind<EnumProcessModulesFn>(lib, "EnumProcessModules");
-      g_psapi.getModuleBaseName = Bind<GetModuleNameFn>(lib, "GetModuleBaseNameA");
-      g_psapi.getModuleFileNameEx = Bind<GetModuleNameFn>(lib, "GetModuleFileNameExA");
+      g_psapi.enumProcesses = BindFunction<EnumProcessesFn>(lib, "EnumProcesses");
+      g_psapi.enumProcessModules = BindFunction<EnumProcessModulesFn>(lib, "EnumProcessModules");
+      g_psapi.getModuleBaseName = BindFunction<GetModuleNameFn>(lib, "GetModuleBaseNameA");
+      g_psapi.getModuleFileNameEx = BindFunction<GetModuleNameFn>(lib, "GetModuleFileNameExA");
     }
   }
   return g_psapi;

@@ -1,5 +1,7 @@
 #include "update/tlhelp32_win.h"
 
+#include "paths/utils_win.h"
+
 namespace {
 
 using SnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
@@ -14,11 +16,6 @@ struct ToolHelpBinding {
 };
 ToolHelpBinding g_toolhelp;
 
-template <typename T>
-T Bind(HMODULE lib, const char* name) {
-  return reinterpret_cast<T>(reinterpret_cast<void (*)()>(GetProcAddress(lib, name)));
-}
-
 const ToolHelpBinding& Binding() {
   if (!g_toolhelp.tried) {
     g_toolhelp.tried = true;
@@ -26,9 +23,9 @@ const ToolHelpBinding& Binding() {
     HMODULE k = GetModuleHandleA("kernel32.dll");
     g_toolhelp.kernel = k;
     if (k) {
-      g_toolhelp.snapshot = Bind<SnapshotFn>(k, "CreateToolhelp32Snapshot");
-      g_toolhelp.first = Bind<ProcessWalkFn>(k, "Process32First");
-      g_toolhelp.next = Bind<ProcessWalkFn>(k, "Process32Next");
+      g_toolhelp.snapshot = BindFunction<SnapshotFn>(k, "CreateToolhelp32Snapshot");
+      g_toolhelp.first = BindFunction<ProcessWalkFn>(k, "Process32First");
+      g_toolhelp.next = BindFunction<ProcessWalkFn>(k, "Process32Next");
     }
   }
   return g_toolhelp;
