@@ -9,7 +9,7 @@
 #include "package/lang.h"
 #include "package/package_items.h"
 #include "paths/platform.h"
-#include "setup/checksum.h"
+#include "package/checksum.h"
 
 namespace {
 struct TempFile {

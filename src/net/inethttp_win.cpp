@@ -9,7 +9,7 @@
 
 #include "net/http.h"
 #include "paths/utils_win.h"
-#include "start/zdebug.h"
+#include "paths/zdebug.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "setup/progress.h"
+#include "paths/progress.h"
 
 void SetHttpAbort(bool on);
 bool HttpAborted();

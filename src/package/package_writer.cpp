@@ -12,7 +12,7 @@
 
 #include "package/pkgfile.h"
 #include "paths/utils.h"
-#include "setup/checksum.h"
+#include "package/checksum.h"
 
 namespace {
 std::mt19937& Rng() {

@@ -416,6 +416,12 @@ static bool EndsWithBackslash(const std::string& p) {
   return p.size() < 2 || !IsLeadByte(uint8_t(p[p.size() - 2]));
 }
 
+std::string QuoteIfBlank(const std::string& path) {
+  if (path.find(' ') == std::string::npos) return path;
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') return path;
+  return "\"" + path + "\"";
+}
+
 std::string NormalizeDirSlash(const std::string& path, bool add) {
   // An empty folder stays empty: "\" would silently mean the drive's root.
   if (path.empty()) return path;

@@ -67,6 +67,9 @@ bool SwitchPresent(const std::string& sw);
 int64_t SwitchInt(const std::string& sw, int64_t def);
 
 // ---- paths ----
+// Wraps a program path in double quotes when it holds a blank, so Windows
+// cannot take a shorter prefix of it for another program.
+std::string QuoteIfBlank(const std::string& path);
 std::string NormalizeDirSlash(const std::string& path, bool add);
 std::string RemoveTrailingBackslash(const std::string& path);
 std::string CollapseDoubleSlashes(const std::string& text, bool removeTrailing = false);

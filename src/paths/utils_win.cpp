@@ -8,7 +8,7 @@
 #include "paths/platform.h"
 #include "paths/platform_win.h"
 #include "paths/utils.h"
-#include "start/zdebug.h"
+#include "paths/zdebug.h"
 
 // ---------------------------------------------------------------------------
 // start-up

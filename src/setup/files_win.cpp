@@ -6,7 +6,7 @@
 
 #include "paths/utils.h"
 #include "paths/utils_win.h"
-#include "start/zdebug.h"
+#include "paths/zdebug.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "paths/utils.h"
-#include "start/roles.h"
 
 std::string FormatMegabytes(double bytes) {
   if (bytes < 0) bytes = 0;

@@ -10,11 +10,10 @@
 #include "setup/setupflow.h"
 #include "setup/unpack_win.h"
 #include "setup/zlibopen.h"
-#include "start/stub_win.h"
-#include "start/stubwin_win.h"
-#include "start/zdebug.h"
-#include "update/process_win.h"
-#include "update/settings_win.h"
+#include "process/procstate_win.h"
+#include "paths/zdebug.h"
+#include "process/process_win.h"
+#include "process/settings_win.h"
 
 namespace {
 std::string g_setupFolder;

@@ -10,9 +10,8 @@
 #include "setup/files_win.h"
 #include "setup/setupflow.h"
 #include "setup/stubsetup_win.h"
-#include "start/stub_win.h"
-#include "start/stubwin_win.h"
-#include "start/zdebug.h"
+#include "process/procstate_win.h"
+#include "paths/zdebug.h"
 
 namespace {
 // The stub itself, marked as an update agent, for the installation to keep.

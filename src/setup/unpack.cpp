@@ -8,7 +8,7 @@
 #include "package/pkgfile.h"
 #include "paths/platform.h"
 #include "paths/utils.h"
-#include "setup/checksum.h"
+#include "package/checksum.h"
 #include "setup/zlibopen.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "package/gfileinfo.h"
-#include "setup/progress.h"
+#include "paths/progress.h"
 
 // Pieces in which payloads are read and inflated; nothing larger is held per item.
 constexpr size_t kUnpackPiece = 65536;

@@ -9,7 +9,7 @@
 #include "paths/utils_win.h"
 #include "setup/files_win.h"
 #include "setup/unpack.h"
-#include "start/zdebug.h"
+#include "paths/zdebug.h"
 
 namespace {
 

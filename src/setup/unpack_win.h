@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "setup/progress.h"
+#include "paths/progress.h"
 
 // Extracts the package whose first volume is `packagePath` into
 // `targetFolder` (see setup/unpack.h for the rules). `promptText` holds

@@ -2,12 +2,6 @@
 
 #include "paths/utils.h"
 
-std::string QuoteIfBlank(const std::string& path) {
-  if (path.find(' ') == std::string::npos) return path;
-  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') return path;
-  return "\"" + path + "\"";
-}
-
 std::string StripAllExtensions(const std::string& fileName) {
   size_t dot = fileName.find('.');
   return dot == std::string::npos ? fileName : fileName.substr(0, dot);

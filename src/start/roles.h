@@ -3,9 +3,6 @@
 #pragma once
 #include <string>
 
-// Wraps a program path in double quotes when it holds a blank, so Windows
-// cannot take a shorter prefix of it for another program.
-std::string QuoteIfBlank(const std::string& path);
 // File name with every extension removed (everything from the first ".").
 std::string StripAllExtensions(const std::string& fileName);
 

@@ -10,19 +10,14 @@
 #include "setup/stubsetup_win.h"
 #include "start/roles.h"
 #include "start/stubwin_win.h"
-#include "start/zdebug.h"
-#include "update/process_win.h"
-#include "update/settings.h"
-#include "update/settings_win.h"
+#include "paths/zdebug.h"
+#include "process/process_win.h"
+#include "process/procstate_win.h"
+#include "process/settings.h"
+#include "process/settings_win.h"
 #include "update/stubau_win.h"
 
-HWND g_NotifyWindow = nullptr;
-UINT g_NotifyMessage = 0;
-int g_ExitCode = 0;
-
 namespace {
-std::unique_ptr<TGFileInfo> g_package;
-bool g_isUpdateAgent = false;
 std::string g_stubClassName;
 bool g_xExeIsRunning = false;
 
@@ -31,8 +26,8 @@ std::string ExeName() { return ExtractFileName(OwnExePath()); }
 bool WindowClassExists(const std::string& cls) { return FindWindowA(cls.c_str(), nullptr) != nullptr; }
 
 bool X_ExeIsRunning() { return WindowClassExists(XCopyClassName(OwnPackage().AgentExeName())); }
-bool ThisIs_Plain_AutoUpdate_Exe() { return IsPlainAgent(g_isUpdateAgent, ExeName(), OwnPackage().AgentExeName()); }
-bool ThisIs_X_AutoUpdate_Exe() { return IsXAgent(g_isUpdateAgent, ExeName(), OwnPackage().AgentExeName()); }
+bool ThisIs_Plain_AutoUpdate_Exe() { return IsPlainAgent(IsUpdateAgentProcess(), ExeName(), OwnPackage().AgentExeName()); }
+bool ThisIs_X_AutoUpdate_Exe() { return IsXAgent(IsUpdateAgentProcess(), ExeName(), OwnPackage().AgentExeName()); }
 
 // Starts a command line with a hidden window; the program path in it is already quoted.
 bool StartHidden(const std::string& commandLine) {
@@ -49,23 +44,13 @@ bool StartHidden(const std::string& commandLine) {
 }
 }  // namespace
 
-TGFileInfo& OwnPackage() {
-  if (!g_package) g_package = std::make_unique<TGFileInfo>(OwnExePath());
-  return *g_package;
-}
-
-bool IsUpdateAgentProcess() { return g_isUpdateAgent; }
 const std::string& StubClassName() { return g_stubClassName; }
-
-void NotifyClient(int32_t wParam, int32_t lParam) {
-  if (g_NotifyWindow && g_NotifyMessage) PostMessageA(g_NotifyWindow, g_NotifyMessage, WPARAM(wParam), LPARAM(lParam));
-}
 
 bool CreateAndRun_X_Exe(bool xWasRunning) {
   AppendLog("CreateAndRun_X_Exe() --- Start");
   std::string z = SwitchValue("/_ZZ=");
   DebugLinePid(" CreateAndRun_X_Exe-1 " + z);
-  if (g_isUpdateAgent && !(X_ExeIsRunning() && z != "99") && SameTextTrim(ExeName(), OwnPackage().AgentExeName())) {
+  if (IsUpdateAgentProcess() && !(X_ExeIsRunning() && z != "99") && SameTextTrim(ExeName(), OwnPackage().AgentExeName())) {
     DebugLinePid(" CreateAndRun_X_Exe-2");
     int64_t w = SwitchInt("/WAIT=", 0);
     AppendLog("Wait " + IntToStr(w) + " SEC");
@@ -128,7 +113,7 @@ void SpanCdRelaunch() {
 
 void DoRunStubWin() {
   AppendLog("DoRunStubWin() --- Start");
-  g_stubClassName = StubClassNameFor(g_isUpdateAgent, OwnExePath());
+  g_stubClassName = StubClassNameFor(IsUpdateAgentProcess(), OwnExePath());
   g_xExeIsRunning = X_ExeIsRunning();
   bool plain = ThisIs_Plain_AutoUpdate_Exe();
   bool xCopy = ThisIs_X_AutoUpdate_Exe();
@@ -159,17 +144,17 @@ void DoRunStubWin() {
 int RunStub() {
   const std::string& raw = RawCommandLine();
   DebugLine(PidText() + " ==== STUB START ====> " + raw + "<");
-  g_isUpdateAgent = OwnPackage().IsUpdateAgent();
+  SetUpdateAgentProcess(OwnPackage().IsUpdateAgent());
   UseAgentPackage(OwnPackage());
-  SetLogSwitch(g_isUpdateAgent && OwnPackage().DebugLog());
+  SetLogSwitch(IsUpdateAgentProcess() && OwnPackage().DebugLog());
   if (ThisIs_X_AutoUpdate_Exe()) SetLogTag(" X ");
   AppendLog("");
   AppendLog("");
   AppendLog("=== START === " + OwnExePath());
   AppendLog("CommandLine=" + raw);
-  DebugLine(PidText() + " ==== ThisIs_AutoUpdateProg=" + BoolText(g_isUpdateAgent));
+  DebugLine(PidText() + " ==== ThisIs_AutoUpdateProg=" + BoolText(IsUpdateAgentProcess()));
   DoRunStubWin();
-  g_package.reset();
+  ReleaseOwnPackage();
   DebugLine(PidText() + " ==== STUB END ====> " + raw + "<");
   DebugLine("");
   AppendLog("=== EXIT === " + OwnExePath());

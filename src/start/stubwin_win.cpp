@@ -10,18 +10,12 @@
 #include "setup/files_win.h"
 #include "setup/stubsetup_win.h"
 #include "start/stub_win.h"
-#include "start/zdebug.h"
+#include "paths/zdebug.h"
 #include "update/stubau_win.h"
-
-HWND g_MainWindow = nullptr;
-HWND g_StatusLine = nullptr;
-HWND g_MainBar = nullptr;
-HWND g_ActivityBar = nullptr;
 
 namespace {
 bool g_destroyed = false;
 HFONT g_statusFont = nullptr;
-int g_activityCycle = 0;
 
 bool RightToLeft() {
   int cs = OwnPackage().Charset();
@@ -124,21 +118,6 @@ void DestroyMainWindow() {
   PostQuitMessage(0);
   g_destroyed = true;
   AppendLog(".. DestroyMainWindow() - End");
-}
-
-void UpdateProgressBars(int kind, int, int maximum, int position, int step, const std::string&) {
-  if (kind == 0) {
-    SendMessageA(g_MainBar, PBM_SETRANGE, 0, MAKELPARAM(0, maximum & 0xFFFF));
-    SendMessageA(g_MainBar, PBM_SETPOS, WPARAM(position), 0);
-    SendMessageA(g_MainBar, PBM_SETSTEP, WPARAM(step), 0);
-    SendMessageA(g_ActivityBar, PBM_SETRANGE, 0, MAKELPARAM(0, 5));
-    SendMessageA(g_ActivityBar, PBM_SETPOS, 0, 0);
-    SendMessageA(g_ActivityBar, PBM_SETSTEP, 1, 0);
-  } else if (kind == 1) {
-    SendMessageA(g_MainBar, PBM_STEPIT, 0, 0);
-    g_activityCycle = (g_activityCycle + 1) % 6;
-    SendMessageA(g_ActivityBar, PBM_SETPOS, WPARAM(g_activityCycle), 0);
-  }
 }
 
 void WinMainLoop() {

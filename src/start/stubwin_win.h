@@ -5,17 +5,8 @@
 
 #include <string>
 
-extern HWND g_MainWindow;
-extern HWND g_StatusLine;
-extern HWND g_MainBar;
-extern HWND g_ActivityBar;
-
-constexpr UINT wm_ShutDown = WM_USER + 99;   // 1123
-constexpr UINT wm_LocalMsg = WM_USER + 100;  // 1124
-constexpr UINT wm_AgentMsg = WM_USER + 101;  // 1125
+#include "process/procstate_win.h"
 
 void WinMainLoop();  // registers the class, creates the window, runs the loop, cleans up
 bool CloseMainWindow();
 void DestroyMainWindow();
-// Drives the main window's two bars (the standard ProgressProc).
-void UpdateProgressBars(int kind, int minimum, int maximum, int position, int step, const std::string& text);

@@ -2,7 +2,7 @@
 
 #include "paths/utils.h"
 #include "paths/utils_win.h"
-#include "start/zdebug.h"
+#include "paths/zdebug.h"
 
 int64_t AutoUpdateTimerCount = -3;
 int32_t QuitCountdown = -1;

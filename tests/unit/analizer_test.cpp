@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "update/analizer.h"
+#include "process/analizer.h"
 
 namespace {
 

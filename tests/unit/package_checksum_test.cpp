@@ -4,7 +4,7 @@
 
 #include "package/pkgfile.h"
 #include "package_fixture.h"
-#include "setup/checksum.h"
+#include "package/checksum.h"
 
 using namespace pkgtest;
 

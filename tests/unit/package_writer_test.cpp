@@ -7,7 +7,7 @@
 #include "package/pkgfile.h"
 #include "package_fixture.h"
 #include "paths/utils.h"
-#include "setup/checksum.h"
+#include "package/checksum.h"
 
 using namespace pkgtest;
 

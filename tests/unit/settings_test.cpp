@@ -1,4 +1,4 @@
-#include "update/settings.h"
+#include "process/settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "setup/setupflow.h"
+#include "paths/utils.h"
 #include "start/roles.h"
 
 TEST(FormatMegabytes, DecimalsFollowTheSize) {

@@ -11,7 +11,7 @@
 
 #include "package/package_writer.h"
 #include "package/pkgfile.h"
-#include "setup/checksum.h"
+#include "package/checksum.h"
 #include "setup/unpack.h"
 #include "setup/unpack_stdio.h"
 #include "setup/zlibopen.h"

@@ -4,7 +4,7 @@
 
 #include "paths/platform.h"
 #include "paths/utils.h"
-#include "start/zdebug.h"
+#include "paths/zdebug.h"
 
 namespace {
 

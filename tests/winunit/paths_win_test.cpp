@@ -8,7 +8,7 @@
 #include "paths/shelldir_win.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
-#include "update/settings_win.h"
+#include "process/settings_win.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include "paths/utils.h"
 #include "paths/utils_win.h"
-#include "start/zdebug.h"
-#include "start/zdebug_win.h"
+#include "paths/zdebug.h"
+#include "paths/zdebug_win.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "paths/utils.h"
 #include "paths/utils_win.h"
-#include "start/zdebug.h"
-#include "start/zdebug_win.h"
+#include "paths/zdebug.h"
+#include "paths/zdebug_win.h"
 
 int main(int argc, char** argv) {
   InitWin32Utils();

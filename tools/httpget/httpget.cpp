@@ -26,7 +26,7 @@
 
 #include "net/inethttp_win.h"
 #include "paths/utils_win.h"
-#include "start/zdebug.h"
+#include "paths/zdebug.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "package/package_items.h"
 #include "package/pkgfile.h"
 #include "paths/utils.h"
-#include "setup/checksum.h"
+#include "package/checksum.h"
 
 namespace {
 int g_problems = 0;

@@ -29,9 +29,9 @@
 
 #include "paths/utils.h"
 #include "paths/utils_win.h"
-#include "update/process_win.h"
-#include "update/psapi_win.h"
-#include "update/tlhelp32_win.h"
+#include "process/process_win.h"
+#include "process/psapi_win.h"
+#include "process/tlhelp32_win.h"
 
 namespace {
 

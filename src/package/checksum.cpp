@@ -1,4 +1,4 @@
-#include "setup/checksum.h"
+#include "package/checksum.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
-#include "start/zdebug_win.h"
+#include "paths/zdebug_win.h"
 
 #include <windows.h>
 
-#include "start/zdebug.h"
+#include "paths/zdebug.h"
 
 namespace {
 CRITICAL_SECTION g_lock;

@@ -1,4 +1,4 @@
-#include "update/tlhelp32_win.h"
+#include "process/tlhelp32_win.h"
 
 #include "paths/utils_win.h"
 

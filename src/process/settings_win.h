@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "update/settings.h"
+#include "process/settings.h"
 
 class TGFileInfo;
 

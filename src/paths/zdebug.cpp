@@ -1,4 +1,4 @@
-#include "start/zdebug.h"
+#include "paths/zdebug.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "update/process_win.h"
+#include "process/process_win.h"
 
 #include <cstring>
 #include <memory>
@@ -6,9 +6,9 @@
 
 #include "paths/utils.h"
 #include "paths/utils_win.h"
-#include "update/analizer.h"
-#include "update/psapi_win.h"
-#include "update/tlhelp32_win.h"
+#include "process/analizer.h"
+#include "process/psapi_win.h"
+#include "process/tlhelp32_win.h"
 
 namespace {
 

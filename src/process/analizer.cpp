@@ -1,4 +1,4 @@
-#include "update/analizer.h"
+#include "process/analizer.h"
 
 #include "paths/utils.h"
 

@@ -1,4 +1,4 @@
-#include "update/psapi_win.h"
+#include "process/psapi_win.h"
 
 #include "paths/utils_win.h"
 

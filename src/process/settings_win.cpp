@@ -1,4 +1,4 @@
-#include "update/settings_win.h"
+#include "process/settings_win.h"
 
 #include "package/gfileinfo.h"
 #include "paths/utils.h"
