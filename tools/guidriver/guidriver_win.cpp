@@ -458,7 +458,8 @@ int Usage() {
           "  altkey <class> <char>            post WM_SYSCHAR (Alt + char)\n"
           "  close <class>                    post WM_CLOSE\n"
           "  sysclose <class>                 post WM_SYSCOMMAND SC_CLOSE (as from the window menu)\n"
-          "  send <class> <msg|name> [wp] [lp] send a message and print its result\n");
+          "  send <class> <msg|name> [wp] [lp] send a message and print its result\n"
+          "  sendto <hwnd> <msg|name> [wp] [lp] the same to any window, hidden ones included\n");
   return 2;
 }
 
@@ -502,6 +503,12 @@ int main(int argc, char** argv) {
     TopWindows("");
     Sleep(static_cast<DWORD>(g_WatchMs));
     return 0;
+  }
+  if (cmd == "sendto" && args.size() > 2) {
+    // Any window by handle, hidden ones included (an agent's window is hidden).
+    HWND w = reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(args[1].c_str(), nullptr, 0)));
+    if (!IsWindow(w)) return Fail("no window " + args[1]);
+    return Send(w, args[2], args.size() > 3 ? args[3] : "0", args.size() > 4 ? args[4] : "0");
   }
   if (args.size() < 2) return Usage();
   const std::string cls = args[1];
