@@ -32,6 +32,7 @@
 #include "dialogs/zmsgbox_win.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "paths/zdebug_win.h"
 
 namespace {
 
@@ -177,6 +178,7 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   InitWin32Utils();
+  InstallDebugChannel();  // the inform window's link lines reach a debug viewer
   std::vector<std::string> args(__argv + 1, __argv + __argc);
   const Options global = ParseOptions(args);
   if (global.count("preload")) PreloadLibraries();
