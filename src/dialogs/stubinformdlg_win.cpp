@@ -19,6 +19,7 @@ namespace {
 const char kInformClass[] = "ZRichEditBox";
 constexpr int kButtonData = 1;
 constexpr size_t kMaxLoggedLink = 200;
+constexpr int kTextInset = 4;
 
 HMODULE g_RichLib = nullptr;  // loaded with the first window and kept
 
@@ -40,6 +41,7 @@ struct InformState {
   HWND wnd = nullptr;
   HWND text = nullptr;
   HWND button = nullptr;
+  bool rich = false;
   std::string link;
   bool pressed = false;
   bool done = false;
@@ -73,9 +75,19 @@ void PlaceControls(const InformState& s) {
   RECT rc;
   GetClientRect(s.wnd, &rc);
   const InformLayout l = InformLayoutFor(rc.right, rc.bottom, s.button != nullptr);
-  if (s.text)
+  if (s.text) {
     SetWindowPos(s.text, nullptr, l.text.x, l.text.y, l.text.w, l.text.h,
                  SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    if (s.rich) {
+      // The control sits flush under the caption; keep its first line off the edge.
+      RECT fr;
+      GetClientRect(s.text, &fr);
+      fr.left += kTextInset;
+      fr.top += kTextInset;
+      fr.right = std::max(fr.right - kTextInset, fr.left);
+      SendMessageA(s.text, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&fr));
+    }
+  }
   if (s.button)
     SetWindowPos(s.button, nullptr, l.button.x, l.button.y, l.button.w, l.button.h,
                  SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
@@ -249,6 +261,7 @@ bool RunInformWindow(HWND owner, const std::string& title, const std::string& bu
     const DWORD textEx = rightToLeft ? WS_EX_RTLREADING : 0;
     s.text = CreateWindowExA(textEx, "RICHEDIT", "", textStyle, 0, 0, 10, 10, s.wnd, nullptr, inst, nullptr);
     const bool rich = s.text != nullptr;
+    s.rich = rich;
     if (!rich) {  // without the rich-text library the announcement still gets read
       DebugLinePid(" ShowInformWindow: no rich-text control, plain edit control used");
       s.text = CreateWindowExA(textEx, "EDIT", "", textStyle, 0, 0, 10, 10, s.wnd, nullptr, inst, nullptr);
