@@ -459,7 +459,8 @@ int Usage() {
           "  close <class>                    post WM_CLOSE\n"
           "  sysclose <class>                 post WM_SYSCOMMAND SC_CLOSE (as from the window menu)\n"
           "  send <class> <msg|name> [wp] [lp] send a message and print its result\n"
-          "  sendto <hwnd> <msg|name> [wp] [lp] the same to any window, hidden ones included\n");
+          "  sendto <hwnd> <msg|name> [wp] [lp] the same to any window, hidden ones included\n"
+          "  resize <class> <width> <height>  give the window that outer size (as dragging its frame)\n");
   return 2;
 }
 
@@ -527,6 +528,11 @@ int main(int argc, char** argv) {
   if (cmd == "altkey" && args.size() > 2) return AltKey(w, args[2]);
   if (cmd == "close") return PostMessageA(w, WM_CLOSE, 0, 0) ? 0 : Fail("could not post WM_CLOSE");
   if (cmd == "sysclose") return PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : Fail("could not post SC_CLOSE");
+  if (cmd == "resize" && args.size() > 3)
+    return SetWindowPos(w, nullptr, 0, 0, atoi(args[2].c_str()), atoi(args[3].c_str()),
+                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)
+               ? 0
+               : Fail("could not resize the window");
   if (cmd == "send" && args.size() > 2)
     return Send(w, args[2], args.size() > 3 ? args[3] : "0", args.size() > 4 ? args[4] : "0");
   return Usage();
