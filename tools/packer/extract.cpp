@@ -10,6 +10,7 @@
 
 #ifdef _WIN32
 #include <direct.h>
+#include <process.h>
 #else
 #include <unistd.h>
 #endif
@@ -18,7 +19,6 @@
 #include "package/checksum.h"
 #include "package/gfileinfo.h"
 #include "package/pkgfile.h"
-#include "paths/platform.h"
 #include "paths/utils.h"
 #include "progress_line.h"
 #include "setup/unpack_stdio.h"
@@ -194,6 +194,14 @@ bool RemoveFolder(const std::string& path) {
 #endif
 }
 
+int ProcessId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return int(getpid());
+#endif
+}
+
 bool IsFolder(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -214,7 +222,7 @@ int ExtractCommand(const ExtractOptions& o) {
   const char sep = StdioUnpackEnv().PathSeparator();
   std::string folder = o.folder;
   while (folder.size() > 1 && (folder.back() == '/' || folder.back() == sep)) folder.pop_back();
-  const std::string staging = o.listOnly ? std::string("(list)") : folder + sep + ".packer-extract-" + PidText();
+  const std::string staging = o.listOnly ? std::string("(list)") : folder + sep + ".packer-extract-" + std::to_string(ProcessId());
   bool createdFolder = false;
   if (!o.listOnly) {
     if (!IsFolder(folder)) {

@@ -197,7 +197,7 @@ struct DirItem {
 
 bool ListFolder(const std::string& dir, std::vector<DirItem>& out) {
 #ifdef _WIN32
-  struct _finddata64_t fd;
+  struct __finddata64_t fd;
   intptr_t h = _findfirst64((dir + "\\*").c_str(), &fd);
   if (h == -1) return false;
   do {
@@ -260,12 +260,12 @@ bool ExpandSource(const FileDraft& d, std::vector<Found>& found, bool& multi, st
   std::string pattern = ExtractFileName(path);
   std::string dir;
   bool endsWithSlash = !path.empty() && (path.back() == '/' || path.back() == '\\');
+  if (HasWildcard(DirOf(path))) {
+    error = "wildcards are allowed only in the file-name part: " + d.sourceText;
+    return false;
+  }
   if (HasWildcard(pattern)) {
     dir = DirOf(path);
-    if (HasWildcard(dir)) {
-      error = "wildcards are allowed only in the file-name part: " + d.sourceText;
-      return false;
-    }
     if (dir.empty()) dir = ".";
   } else if (endsWithSlash || IsFolder(path)) {
     dir = path;
@@ -282,7 +282,11 @@ bool ExpandSource(const FileDraft& d, std::vector<Found>& found, bool& multi, st
     return false;
   }
   if (!Collect(dir, pattern, d.recursive, 0, found, error)) return false;
-  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.name < b.name; });
+  // Name order as a file list shows it, letter case aside; ties in byte order.
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    std::string ua = UpperCase(a.name), ub = UpperCase(b.name);
+    return ua != ub ? ua < ub : a.path < b.path;
+  });
   // The package has no folders: two files of one name would become one.
   std::map<std::string, const Found*> seen;
   for (const Found& f : found) {
