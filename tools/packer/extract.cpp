@@ -222,7 +222,8 @@ int ExtractCommand(const ExtractOptions& o) {
   const char sep = StdioUnpackEnv().PathSeparator();
   std::string folder = o.folder;
   while (folder.size() > 1 && (folder.back() == '/' || folder.back() == sep)) folder.pop_back();
-  const std::string staging = o.listOnly ? std::string("(list)") : folder + sep + ".packer-extract-" + std::to_string(ProcessId());
+  const std::string staging =
+      o.listOnly ? std::string("(list)") : folder + sep + ".packer-extract-" + std::to_string(ProcessId());
   bool createdFolder = false;
   if (!o.listOnly) {
     if (!IsFolder(folder)) {
@@ -268,7 +269,9 @@ int ExtractCommand(const ExtractOptions& o) {
   if (!o.listOnly) {
     for (const Entry& e : env.entries) {
       std::string dest = folder + sep + e.name;
-      std::remove(dest.c_str());  // rename does not replace on Windows
+#ifdef _WIN32
+      std::remove(dest.c_str());  // rename does not replace there
+#endif
       if (std::rename(stagedPath(e).c_str(), dest.c_str()) != 0 && error.empty())
         error = "cannot move " + e.name + " into " + folder;
     }

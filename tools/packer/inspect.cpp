@@ -82,7 +82,8 @@ void Gather(const std::string& first, const TGFileInfo& fi, Report& r) {
       r.headerShown = true;
     }
     VolumeContents contents;
-    if (!ReadVolumeItems(v.path, contents, v.chainError) && v.chainError.empty()) v.chainError = "cannot read the items";
+    if (!ReadVolumeItems(v.path, contents, v.chainError) && v.chainError.empty())
+      v.chainError = "cannot read the items";
     for (const ChainItem& item : contents.items) {
       if (++items <= headerItems) continue;
       std::string plain = item.payload;
