@@ -132,6 +132,18 @@ class Product:
             sections["AutoInform"] = inform
         (self.srv / "Product.info").write_text(ini_text(sections), encoding="latin-1")
 
+    def announce(self, body, link="", version=101, stamp=2, token=TOKEN, name="News.txt", size=None):
+        """An inform file made by the packer and an INFO file that announces it."""
+        import subprocess
+        out = self.srv / name
+        r = subprocess.run([str(winelib.native("packer")), "inform", str(out), "--token", token, "--body", body],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        assert r.returncode == 0, r.stderr
+        size = out.stat().st_size if size is None else size
+        self.release(version=version, stamp=stamp, update="", build=False, general={"AutoInform": 1},
+                     inform={"DownloadURL_INFORM": link, "NameOfInformFile": name, "SizeOfInformFile": size,
+                             "AutoInformW": 420, "AutoInformH": 300})
+
     # ---- programs ----
     def start_program(self, *extra):
         app = App(self.program, ["visible,title=Product,class=ZProduct"], extra=list(extra), tag="product",

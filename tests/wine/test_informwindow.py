@@ -6,10 +6,10 @@ programs named in HKCU\\Software\\Wine\\WineBrowser "Browsers", so a small
 script there stands in for the browser: it records the link it got and
 fetches it, and nginx's access log shows the request.
 """
-import stat
 import subprocess
 
 import winelib
+from browser import Browser
 from guidriver import Driver, keep_desktop
 from httpservers import Nginx
 from winelib import DebugViewer, case, exe, fresh_dir, wait_until, winpath
@@ -21,30 +21,6 @@ WS_EX_DLGMODALFRAME = 0x1
 ES_MULTILINE, ES_READONLY = 0x4, 0x800
 
 driver = Driver()
-
-
-class Browser:
-    """Stand-in browser for the test prefix while the block runs."""
-
-    KEY = r"HKCU\Software\Wine\WineBrowser"
-
-    def __init__(self, workdir):
-        self.log = workdir / "browser.log"
-        self.script = workdir / "browser.sh"
-
-    def __enter__(self):
-        self.script.write_text("#!/bin/sh\n"
-                               f"printf '%s\\n' \"$1\" >> '{self.log}'\n"
-                               "exec curl -s -o /dev/null --max-time 10 \"$1\"\n")
-        self.script.chmod(self.script.stat().st_mode | stat.S_IXUSR)
-        winelib.run(["reg", "add", self.KEY, "/v", "Browsers", "/d", str(self.script), "/f"], check=True)
-        return self
-
-    def links(self):
-        return self.log.read_text(encoding="latin-1").splitlines() if self.log.exists() else []
-
-    def __exit__(self, *exc):
-        winelib.run(["reg", "delete", self.KEY, "/v", "Browsers", "/f"])
 
 
 class Demo:

@@ -1,1 +1,0 @@
-bool PerformAutoInform() { return false; }
