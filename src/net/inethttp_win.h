@@ -5,11 +5,16 @@
 #include <cstdint>
 #include <string>
 
+#include "net/http.h"
 #include "paths/progress.h"
 
 void SetHttpAbort(bool on);
 bool HttpAborted();
 void ReleaseWinInet();
+// How long each WinINet wait may last (connect, send, receive); the defaults
+// are the kHttp...TimeoutMs constants. Tests shorten them (httpget /timeouts=);
+// the stub itself never changes them.
+void SetHttpTimeouts(const HttpTimeouts& t);
 
 // Show targets of HttpDownload; a value above 10 is a window handle that is
 // shown once the download has a size.
