@@ -358,9 +358,9 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
 
 // The first contact with the server: asks for one byte, which tells the
 // file's size and date. A whole body would cost dearly here, because closing
-// a request whose body is unread makes WinINet read the rest first.
-// Any HTTP answer counts, an error status included; only a server that
-// cannot be reached, or that says nothing before the timeout, gives NoAnswer.
+// a request whose body is unread makes WinINet read the rest first. Any
+// HTTP answer counts, an error status included; only a server that cannot be
+// reached, or that says nothing before the timeout, gives NoAnswer.
 enum class ProbeResult { NoWinInet, NoAnswer, Answered };
 ProbeResult Probe(const std::string& url, HttpAnswer& a) {
   a = HttpAnswer();
