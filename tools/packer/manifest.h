@@ -19,3 +19,5 @@ std::string JoinPath(const std::string& dir, const std::string& path);
 std::string DirOf(const std::string& path);
 // DOS date and time of a file's modification time (local time); 0 when unknown.
 uint32_t FileDosTime(const std::string& path);
+// "YYYY-MM-DD HH:MM:SS" of a DOS date and time, with `sep` between date and time.
+std::string DosDateText(uint32_t dos, char sep);

@@ -1,0 +1,1 @@
+bool PerformAutoInform() { return false; }
