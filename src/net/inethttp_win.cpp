@@ -304,6 +304,7 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
     BOOL ok = FALSE;
     do {
       PumpWhileReading(lastPump);
+      if (g_abort) break;  // a close request that came during the last read: no further wait
       n = 0;
       // Never more than the rest of the file: a body longer than announced
       // must not grow the partial file past its size.
