@@ -61,23 +61,33 @@ bool ShutDownProcess(const std::string& program) {
   return GetRestartProcess() && wasRunning && !IsProcessRunning(program);
 }
 
-// Starts the program in its own folder, its path given apart from the command
-// line so that a path with blanks cannot start another program.
-void StartProgram(const std::string& program) {
+// Starts a program with its path given apart from the command line, so that
+// a path with blanks cannot start another program; false on failure (logged).
+bool Launch(const std::string& program, std::string commandLine, int show, const std::string& folder) {
   STARTUPINFOA si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
-  si.wShowWindow = SW_SHOW;
+  si.wShowWindow = WORD(show);
   PROCESS_INFORMATION pi{};
-  std::string cl = "\"" + program + "\"";
-  std::string dir = ExtractFileDir(program);
-  if (CreateProcessA(program.c_str(), cl.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                     dir.empty() ? nullptr : dir.c_str(), &si, &pi)) {
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  } else {
+  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
     AppendLog("ERROR: unable to start " + program + ": " + LastErrorText());
+    return false;
   }
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return true;
+}
+
+// The user must answer (or, when forced, only acknowledge) before going on.
+bool AskBeforeGoingOn(bool forced, const std::string& text, DWORD waitMs) {
+  bool yes = true;
+  if (forced)
+    AuAttentionMsg(2, text);
+  else
+    yes = AuConfirmYesNo(0, text);
+  PumpMessagesFor(waitMs);
+  return yes;
 }
 
 // Runs the downloaded package; a damaged item ends only this update.
@@ -114,15 +124,8 @@ bool PerformAutoUpdate() {
                       ReadAutoUpdateText("s18", ""), ReadAutoUpdateText("s19", "")};
       bool downloadForced = GetRequestConfirmationBeforeDownloadForce();
       std::string announce = AnnouncementText(t, installConfirmation, downloadForced, programName);
-      bool proceed = true;
-      if (GetRequestConfirmationBeforeDownload() && !userRequested) {
-        if (downloadForced)
-          AuAttentionMsg(2, announce);
-        else
-          proceed = AuConfirmYesNo(0, announce);
-        PumpMessagesFor(500);
-      }
-      if (!proceed) break;
+      if (GetRequestConfirmationBeforeDownload() && !userRequested && !AskBeforeGoingOn(downloadForced, announce, 500))
+        break;
 
       Stage(6);
       SetAgentState(2);
@@ -133,13 +136,7 @@ bool PerformAutoUpdate() {
       bool installForced = GetRequestConfirmationBeforeInstallForce();
       std::string install = InstallQuestionText(ReadAutoUpdateText("s14", ""), ReadAutoUpdateText("s20", ""),
                                                 installForced, programName);
-      if (ok && installConfirmation && !userRequested) {
-        if (installForced)
-          AuAttentionMsg(2, install);
-        else
-          ok = AuConfirmYesNo(0, install);
-        PumpMessagesFor(100);
-      }
+      if (ok && installConfirmation && !userRequested) ok = AskBeforeGoingOn(installForced, install, 100);
       if (!ok) break;
 
       Stage(7);
@@ -167,7 +164,8 @@ bool PerformAutoUpdate() {
       }
       Stage(12);
       DebugLine(BoolText(restart) + " " + BoolText(answer) + " >" + program + "<");
-      if (restart && answer) StartProgram(program);
+      // In its own folder, as a program started from its shortcut.
+      if (restart && answer) Launch(program, "\"" + program + "\"", SW_SHOW, ExtractFileDir(program));
     } while (false);
   Stage(13);
   AppendLog("PerformAutoUpdate() - END    Result=" + BoolText(result));
@@ -180,20 +178,13 @@ void ReStartAutoUpdateExe() {
     std::string agent = AgentDir() + OwnPackage().AgentExeName();
     std::string command = RestartAgentCommandLine(AgentDir(), OwnPackage().AgentExeName(), OverrideListText());
     AppendLog(".. WinExec - " + command);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION pi{};
-    if (CreateProcessA(agent.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-      CloseHandle(pi.hThread);
-      CloseHandle(pi.hProcess);
+    if (Launch(agent, command, SW_HIDE, "")) {
       PumpMessagesFor(1000);
       AppendLog(".. PostMessage(WM_DESTROY)");
       PostMessageA(g_MainWindow, WM_DESTROY, 0, 0);
     } else {
       // Without a successor this agent stays, rather than leaving none.
-      AppendLog(".. ReStartAutoUpdateExe: unable to start " + agent + ": " + LastErrorText());
+      AppendLog(".. ReStartAutoUpdateExe: the new agent did not start");
     }
   }
   AppendLog(".. ReStartAutoUpdateExe() - End");
