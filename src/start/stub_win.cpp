@@ -142,7 +142,6 @@ void DoRunStubWin() {
     }
   } else if (!IsUpdateAgentProcess()) {
     // This very setup is already at work: a script must not count this start as an install.
-    DebugLinePid(" Setup already running: " + g_stubClassName);
     g_ExitCode = kExitAlreadyRunning;
   }
   if (plain) HandleParamOK(g_xExeIsRunning);
