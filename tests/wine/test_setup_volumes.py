@@ -157,6 +157,7 @@ def agent_copy_is_written_for_exe_packages_only():
     data001 = s2.build()
     assert data001.name == "Data.001"
     launcher = Setup(w2, "Launcher.exe")
+    launcher.package["no_engine"] = 1  # it reads the package of Data.001
     launcher.package["agent_exe"] = "Agent.exe"
     launcher.package["write_agent_copy"] = 1
     lexe = launcher.build()
