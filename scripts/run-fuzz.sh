@@ -67,6 +67,7 @@ stub = stub.exe
 output = span.exe
 volume_size = 900
 checksum = 0
+no_engine = 1
 [language English]
 s0 = Setup
 [file]

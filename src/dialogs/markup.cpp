@@ -63,6 +63,19 @@ std::string HeaderBody(const std::string& title, const std::string& text) {
   return "<<b>" + HeaderTitle(title) + "</b><P><P>" + text + "<P>";
 }
 
+std::string BoxTextAsLine(const std::string& title, const std::string& text) {
+  std::string line = title.empty() ? "" : title + ": ";
+  bool blank = true;  // no blank at the start of the text
+  for (char c : ConvertMarkup(text).text) {
+    bool space = c == ' ' || c == '\r' || c == '\n' || c == '\t';
+    if (space && blank) continue;
+    line += space ? ' ' : c;
+    blank = space;
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
 uint32_t EffectiveStyle(intptr_t ownerCode, int charset, uint32_t style) {
   if (charset == 177 || charset == 178) style |= kStyleRight | kStyleRtlReading;
   if (ownerCode == 2) style |= kStyleNoClose;

@@ -41,6 +41,10 @@ constexpr uint32_t kStyleNoClose = 0x10000000;
 std::string HeaderTitle(const std::string& title);
 // "<<b>" + header title + "</b><P><P>" + text + "<P>"
 std::string HeaderBody(const std::string& title, const std::string& text);
+// A box that is not shown (hidden operation) as one line for the debug
+// channel and the log: the title, ": ", then the text without its markup,
+// every run of line breaks, tabs and blanks as one blank.
+std::string BoxTextAsLine(const std::string& title, const std::string& text);
 // Style after the charset (Hebrew 177 and Arabic 178 read right to left)
 // and the owner code (2 greys the Close command).
 uint32_t EffectiveStyle(intptr_t ownerCode, int charset, uint32_t style);

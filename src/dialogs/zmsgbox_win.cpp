@@ -8,6 +8,8 @@
 #include "dialogs/markup.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "paths/zdebug.h"
+#include "process/procstate_win.h"
 
 const char* const kDefaultButtonTexts = "|&OK|&Cancel|&Yes|&No|&Abort|&Retry|&Ignore|";
 
@@ -399,6 +401,15 @@ int RichMsgBox(HWND owner, const std::string& body, const std::string& title, in
 
 int ShowMsgBox(intptr_t ownerCode, const std::string& text, const std::string& title, int timeoutMs, uint32_t style,
                int charset, const std::string& buttons) {
+  if (HiddenOperation()) {
+    // Nobody would click it: the text goes where a deployment tool's logs
+    // can find it, and the answer is the refusing one.
+    std::string line = " MsgBox not shown (hidden operation): " + BoxTextAsLine(title, text);
+    DebugLinePid(line);
+    AppendLog(line);
+    ButtonSet set = ButtonSetOf(style);
+    return set.count > 0 ? set.buttons[set.count - 1].result : IDOK;
+  }
   style = EffectiveStyle(ownerCode, charset, style);
   const bool activeOwner = ownerCode == 0 || ownerCode == 1 || ownerCode == 2;
   HWND owner = activeOwner ? GetActiveWindow() : reinterpret_cast<HWND>(ownerCode);

@@ -160,6 +160,22 @@ constexpr size_t kChunk = 65536;
 // Largest deflate output for n input bytes fed with a sync flush.
 int64_t WorstDeflate(int64_t n) { return n + (n >> 10) + 32; }
 
+std::string HeaderOf(const PackFile& file) {
+  return ItemHeader(file.engine ? file.name + "*" + file.engineArgs : file.name, file.dosTime);
+}
+
+// Smallest room worth starting an item in: the header and some content.
+int64_t MinItemRoom(const PackFile& file) {
+  const int64_t hdr = int64_t(HeaderOf(file).size());
+  return file.level == kStoredLevel ? hdr + 1 : WorstDeflate(hdr) + kFinishMargin + 64;
+}
+
+// Bytes of the first volume before its first file item.
+std::string HeaderItems(const PackagePlan& plan) {
+  return RawItem(BuildLanguageBlock(plan.languages), false) + RawItem(BuildHeaderString(plan), false) +
+         (plan.hasWebSetup ? RawItem(BuildWebSetupString(plan), false) : std::string());
+}
+
 // Input of one file: its bytes in memory or a file read in pieces.
 struct Source {
   const std::string* mem = nullptr;
@@ -335,13 +351,8 @@ struct Writer {
 
   bool WriteFile(const PackFile& file, Source& src) {
     CurrentName = file.sourcePath.empty() ? file.name : file.sourcePath;
-    std::string headerName = file.name;
-    if (file.engine) headerName += "*" + file.engineArgs;
-    const std::string header = ItemHeader(headerName, file.dosTime);
-    const bool stored = file.level == kStoredLevel;
-    // Smallest room worth starting an item in: the header and some content.
-    const int64_t hdr = int64_t(header.size());
-    const int64_t minRoom = stored ? hdr + 1 : WorstDeflate(hdr) + kFinishMargin + 64;
+    const std::string header = HeaderOf(file);
+    const int64_t minRoom = MinItemRoom(file);
     bool firstPiece = true;
     while (firstPiece || src.pos < src.size) {
       int64_t avail = std::min(Room() - 4, kMaxItemPayload);
@@ -354,7 +365,8 @@ struct Writer {
         if (!NextVolume()) return false;
         continue;
       }
-      bool ok = stored ? WriteStoredItem(header, src, avail) : WriteDeflatedItem(header, src, avail, file.level);
+      bool ok = file.level == kStoredLevel ? WriteStoredItem(header, src, avail)
+                                           : WriteDeflatedItem(header, src, avail, file.level);
       if (!ok) return false;
       ++itemsInVolume;
       firstPiece = false;
@@ -450,9 +462,15 @@ PackResult WritePackage(const PackagePlan& plan, const std::string& outPath, con
   w.base.IsUpdateAgent = plan.isUpdateAgent;
   w.base.TrailerLength = kTrailerSize;
 
-  bool ok = w.OpenVolume() && w.Put(plan.stub) && w.Put(RawItem(BuildLanguageBlock(plan.languages), false)) &&
-            w.Put(RawItem(BuildHeaderString(plan), false)) &&
-            (!plan.hasWebSetup || w.Put(RawItem(BuildWebSetupString(plan), false)));
+  if (plan.volumeSize > 0) {
+    int64_t least = SmallestVolumeSize(plan);
+    if (plan.volumeSize < least) {
+      res.error = "volume size " + std::to_string(plan.volumeSize) + " is too small: the smallest size that works is " +
+                  std::to_string(least) + " bytes";
+      return res;
+    }
+  }
+  bool ok = w.OpenVolume() && w.Put(plan.stub) && w.Put(HeaderItems(plan));
   if (ok && plan.volumeSize > 0 && w.Room() < 0)
     ok = w.Fail("volume size " + std::to_string(plan.volumeSize) + " is smaller than the stub with its header");
   uint64_t bytesDone = 0;
@@ -486,4 +504,20 @@ PackResult WritePackage(const PackagePlan& plan, const std::string& outPath, con
   }
   res.volumes = w.finals;
   return res;
+}
+
+int64_t SmallestVolumeSize(const PackagePlan& plan) {
+  int64_t least = int64_t(plan.stub.size() + HeaderItems(plan).size()) + kTrailerSize;
+  for (const PackFile& f : plan.files) {
+    bool empty = f.content.empty();
+    if (!f.sourcePath.empty()) {
+      std::FILE* in = OpenSharedRead(f.sourcePath);
+      empty = in && FileSizeOf(in) == 0;
+      if (in) std::fclose(in);
+    }
+    // A later volume starts with this file's item: length word, room, trailer.
+    int64_t need = MinItemRoom(f) - (empty ? 1 : 0);
+    least = std::max(least, 4 + need + kTrailerSize);
+  }
+  return least;
 }

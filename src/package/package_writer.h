@@ -69,6 +69,10 @@ using PackProgress = std::function<void(size_t filesDone, uint64_t bytesDone)>;
 // written under a temporary name and renamed at the end; on failure nothing
 // of the new output is left behind.
 PackResult WritePackage(const PackagePlan& plan, const std::string& outPath, const PackProgress& progress = nullptr);
+// The smallest volume size with which the plan can be written: the first
+// volume must hold the stub, the header items and the trailer, and every
+// later one a piece of the file that is hardest to start.
+int64_t SmallestVolumeSize(const PackagePlan& plan);
 
 // ---- building blocks ----
 // 50-character scrambled form of a token of at most 20 bytes; empty on error.

@@ -18,6 +18,7 @@ UINT g_NotifyMessage = 0;
 namespace {
 std::unique_ptr<TGFileInfo> g_package;
 bool g_isUpdateAgent = false;
+bool g_hiddenOperation = false;
 int g_activityCycle = 0;
 }  // namespace
 
@@ -30,6 +31,9 @@ void ReleaseOwnPackage() { g_package.reset(); }
 
 void SetUpdateAgentProcess(bool on) { g_isUpdateAgent = on; }
 bool IsUpdateAgentProcess() { return g_isUpdateAgent; }
+
+void SetHiddenOperation(bool on) { g_hiddenOperation = on; }
+bool HiddenOperation() { return g_hiddenOperation; }
 
 void NotifyClient(int32_t wParam, int32_t lParam) {
   if (g_NotifyWindow && g_NotifyMessage) PostMessageA(g_NotifyWindow, g_NotifyMessage, WPARAM(wParam), LPARAM(lParam));

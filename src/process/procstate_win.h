@@ -17,7 +17,13 @@ void ReleaseOwnPackage();
 void SetUpdateAgentProcess(bool on);
 bool IsUpdateAgentProcess();
 
-extern int g_ExitCode;  // set to the setup engine's exit code by the setup flow
+extern int g_ExitCode;  // the setup engine's exit code, or the setup flow's failure code
+
+// Hidden operation of a setup ("/hide" or the header's Silent): nobody is
+// there to answer, so no message box is shown and nothing waits for a user.
+// An agent's update run never sets it: its boxes stay.
+void SetHiddenOperation(bool on);
+bool HiddenOperation();
 
 // ---- main window (handles set on the main thread) ----
 extern HWND g_MainWindow;

@@ -4,6 +4,16 @@
 
 #include "paths/utils.h"
 
+int ExtractionExitCode(ExtractOutcome outcome) {
+  switch (outcome) {
+    case ExtractOutcome::Cancelled: return kExitUserCancelled;
+    case ExtractOutcome::PackageMissing: return kExitPackageMissing;
+    case ExtractOutcome::Damaged: return kExitPackageDamaged;
+    case ExtractOutcome::Done: break;
+  }
+  return kExitSetupFailed;
+}
+
 std::string FormatMegabytes(double bytes) {
   if (bytes < 0) bytes = 0;
   double mb = bytes != 0 ? bytes / 1048576.0 : 0.0;

@@ -4,6 +4,21 @@
 #include <cstdint>
 #include <string>
 
+#include "setup/unpack.h"
+
+// Exit codes of a setup that ended before or instead of its engine (when the
+// engine ran, its own code is kept). Deployment tools already know these
+// numbers from the platform's installer service.
+constexpr int kExitUserCancelled = 1602;   // a "No" or a Cancel
+constexpr int kExitSetupFailed = 1603;     // any other failure
+constexpr int kExitAlreadyRunning = 1618;  // another start of the same setup is at work
+constexpr int kExitPackageMissing = 1619;  // the package or a volume cannot be opened or found
+constexpr int kExitPackageDamaged = 1620;  // checksum, broken item, foreign token
+
+// The code of an extraction after which no engine was started; a run that
+// read everything but found no engine is a failed setup.
+int ExtractionExitCode(ExtractOutcome outcome);
+
 std::string FormatMegabytes(double bytes);
 // Removes the first occurrence of the switch (case-sensitive) up to the next "/".
 std::string RemoveSwitch(const std::string& text, const std::string& name);

@@ -37,6 +37,7 @@ bool RunEngine(const std::string& commandLine, const std::string& tag, bool fore
   std::string atomName = kAtomPrefix + tag;
   GlobalAddAtomA(atomName.c_str());
   HANDLE proc = StartProcess(commandLine, foreground ? SW_SHOW : SW_HIDE);
+  if (!proc) DebugLinePid(" Engine not started: " + LastErrorText());
   if (g_MainWindow) ShowWindow(g_MainWindow, SW_HIDE);
   PumpMessagesFor(1000);
   WaitForProcess(proc);
@@ -44,7 +45,7 @@ bool RunEngine(const std::string& commandLine, const std::string& tag, bool fore
   if (proc && GetExitCodeProcess(proc, &code))
     g_ExitCode = int(code);
   else
-    g_ExitCode = 0;
+    g_ExitCode = proc ? 0 : kExitSetupFailed;
   if (proc) CloseHandle(proc);
   WaitWhileWindowExists(".SDialog_Class_Name." + tag, "");
   PumpMessagesFor(1000);
@@ -199,17 +200,23 @@ bool RunSetup(std::string target, const std::string& package, const std::string&
     PumpMessagesFor(1000, 1);
     bool checksumOk = false;
     std::string entry;
+    ExtractOutcome outcome = ExtractOutcome::Done;
     ExtractPackage(package, target, agentName, checksumOk, UpdateProgressBars, prompt, title, buttons, charset,
-                   GetForcePrompt(), entry);
+                   GetForcePrompt(), entry, &outcome);
     PumpMessagesFor(1000);
     if (!entry.empty() && checksumOk) {
       std::string tag = EngineTag();
       EngineCommand cmd = BuildEngineCommandLine(entry, target, arguments, tag, OwnExePath(), IsUpdateAgentProcess());
       result = RunEngine(cmd.commandLine, tag, foreground);
+    } else {
+      g_ExitCode = ExtractionExitCode(outcome);
+      DebugLinePid(" No engine started, exit code " + std::to_string(g_ExitCode));
     }
     if (!checksumOk)
       ErrorMsg(0, info->GetLangText("s7", "Bad CRC!<P>This indicates that your setup file might be corrupted..."),
                info->GetLangText("Error", "Error"), charset, buttons);
+  } else {
+    g_ExitCode = kExitUserCancelled;
   }
   RemoveAlternativeFolder();
   return result;
@@ -219,6 +226,7 @@ void StartSetupMode(HWND window) {
   KillTimer(window, 1);
   TGFileInfo& own = OwnPackage();
   std::string agentName = own.WriteAgentCopy() ? own.AgentExeName() : std::string();
+  SetHiddenOperation(SwitchPresent("/hide") || own.Silent());
   try {
     if (own.WebSetup()) {
       WebSetupBranch(agentName);
@@ -232,10 +240,12 @@ void StartSetupMode(HWND window) {
   } catch (const EZLibError& e) {
     // A damaged compressed item: tell the user, start nothing, clean up below.
     DebugLinePid(std::string(" EZLibError: ") + e.what());
+    g_ExitCode = kExitPackageDamaged;
     ErrorMsg(0, std::string("Decompression error: ") + e.what(), own.GetLangText("Error", "Error"), own.Charset(),
              own.GetLangText("BtnText", kDefaultButtonTexts));
   }
   RemoveAlternativeFolder();
   DeleteTree(GetSetupFolder(), false);
+  DebugLinePid(" ==== Setup ExitCode=" + std::to_string(g_ExitCode));
   PostQuitMessage(0);
 }

@@ -30,6 +30,7 @@ void WriteAgentCopyOfStub(const std::string& agentName) {
 void WebDownloadSetup(const std::string& setupFolder, const std::string& base, const std::string& name) {
   TGFileInfo& own = OwnPackage();
   std::string error;
+  int failure = kExitSetupFailed;  // the exit code when error is set
   bool deleteAfter = false;
   bool hidden = SwitchPresent("/hide") || own.Silent();
   std::string buttons = own.GetLangText("BtnText", kDefaultButtonTexts);
@@ -58,6 +59,8 @@ void WebDownloadSetup(const std::string& setupFolder, const std::string& base, c
       std::string content;
       HttpDownload(hidden ? 0 : reinterpret_cast<intptr_t>(g_MainWindow), url, setupPath, content,
                    UpdateProgressBars, error);
+      // A close request of the window stopped it: the user cancelled.
+      if (!error.empty() && HttpAborted()) failure = kExitUserCancelled;
     }
     if (error.empty()) deleteAfter = true;
     PumpMessagesFor(300);
@@ -66,19 +69,16 @@ void WebDownloadSetup(const std::string& setupFolder, const std::string& base, c
   }
   if (error.empty()) {
     auto info = std::make_unique<TGFileInfo>(setupPath);
-    if (!TokensMatch(info->WebToken(false), own.WebToken(false)))
+    if (!TokensMatch(info->WebToken(false), own.WebToken(false))) {
       error = DescribeHttpErrorPage(setupPath, "", url, "Bad Secret Token!", false);
+      // A server's error page saved as the setup is a failed download, not a foreign package.
+      failure = error == "Bad Secret Token!" ? kExitPackageDamaged : kExitSetupFailed;
+    }
   }
   if (error.empty()) RunSetup(setupFolder, setupPath, "", CommandTail(), !hidden);
   if (deleteAfter) DeleteFileA(setupPath.c_str());
-  if (!error.empty() && error != "!") {
-    // Under hidden operation nobody is there to close a box: a stalled or
-    // failed download would keep the stub alive for good.
-    if (hidden)
-      DebugLinePid(" WebDownloadSetup: " + error);
-    else
-      ErrorMsg(0, error, own.GetLangText("Error", "Error"), charset, buttons);
-  }
+  if (!error.empty()) g_ExitCode = error == "!" ? kExitUserCancelled : failure;
+  if (!error.empty() && error != "!") ErrorMsg(0, error, own.GetLangText("Error", "Error"), charset, buttons);
 }
 
 void WebSetupBranch(const std::string& agentName) {

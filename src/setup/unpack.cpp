@@ -109,7 +109,7 @@ class Extraction {
  public:
   Extraction(UnpackEnv& env, const ExtractRequest& req) : env_(env), req_(req) {}
 
-  void Run(bool& checksumOk, std::string& engineEntry);
+  void Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome& outcome);
 
  private:
   ItemResult ExtractVolume(UnpackVolume& vol, const PackageTrailer& rec, int64_t end, bool first);
@@ -125,11 +125,12 @@ class Extraction {
   std::string entry_;
 };
 
-void Extraction::Run(bool& checksumOk, std::string& engineEntry) {
+void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome& outcome) {
   uint64_t startTick = env_.Tick();
   int volume = 1;
   engineEntry.clear();
   checksumOk = false;
+  outcome = ExtractOutcome::Done;
   bool carryOn = true;
   bool broken = false;
   Progress(req_, 0, 0);
@@ -142,10 +143,14 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry) {
       if (rec.HeaderItemCount == 0) rec.HeaderItemCount = 2;
       if (volume == 1) env_.Debug("FileInfo.FilesCount=" + std::to_string(rec.FileCount));
       checksumOk = ChecksumAccepted(env_.Checksum(path, rec.TrailerLength), rec.VolumeChecksum);
-      if (!checksumOk) break;
+      if (!checksumOk) {
+        outcome = ExtractOutcome::Damaged;
+        break;
+      }
       std::unique_ptr<UnpackVolume> vol = env_.OpenVolume(path);
       if (!vol) {
         broken = true;
+        outcome = ExtractOutcome::PackageMissing;
         break;
       }
       int64_t end = env_.LogicalEnd(path);
@@ -153,6 +158,7 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry) {
       if (rec.PackageSignature == kPackageSignature) {
         if (ExtractVolume(*vol, rec, end, volume == 1) == ItemResult::Broken) {
           broken = true;
+          outcome = ExtractOutcome::Damaged;
           break;
         }
         if (volume == 1) WriteAgentCopy(*vol, rec);
@@ -160,13 +166,23 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry) {
     } else if (volume > 1) {
       // The volume was there when the prompt loop ended; going on without it would lose its files.
       broken = true;
+      outcome = ExtractOutcome::PackageMissing;
       break;
+    } else {
+      outcome = ExtractOutcome::PackageMissing;
     }
     if (!(rec.PackageFlags & kFlagMoreVolumes)) break;
     env_.AutoPlayCancelOn();
     ++volume;
     path = VolumePath(req_.packagePath, volume);
-    if (req_.forcePrompt || !env_.FileExists(path)) {
+    if (req_.hidden) {
+      // Nobody is there to insert a disk: a volume that is not there ends the run.
+      if (!env_.FileExists(path)) {
+        env_.Debug(PidText() + " Volume not found (hidden operation, no disk prompt): " + path);
+        outcome = ExtractOutcome::PackageMissing;
+        break;
+      }
+    } else if (req_.forcePrompt || !env_.FileExists(path)) {
       env_.EjectMedium(path);
       do {
         std::string text = ReplaceTextNoCase(req_.promptText, "<DISK_NUM>", std::to_string(volume));
@@ -175,7 +191,10 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry) {
       } while (carryOn && !env_.FileExists(path));
     }
     Progress(req_, 1, 0);
-    if (!carryOn) break;
+    if (!carryOn) {
+      outcome = ExtractOutcome::Cancelled;
+      break;
+    }
   }
   engineEntry = entry_;
   if (broken) {
@@ -183,7 +202,7 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry) {
     checksumOk = false;
     engineEntry.clear();
   }
-  if (!carryOn) engineEntry.clear();
+  if (outcome == ExtractOutcome::Cancelled || outcome == ExtractOutcome::PackageMissing) engineEntry.clear();
   env_.Debug("UnCompressTime: " + std::to_string(env_.Tick() - startTick) + " MS");
   env_.Debug("");
   env_.PumpMessagesFor(500);
@@ -334,8 +353,10 @@ uint32_t UnpackEnv::Checksum(const std::string& path, uint32_t trailerLength) {
   return PackageChecksum(path, trailerLength);
 }
 
-void RunExtraction(UnpackEnv& env, const ExtractRequest& request, bool& checksumOk, std::string& engineEntry) {
-  Extraction(env, request).Run(checksumOk, engineEntry);
+void RunExtraction(UnpackEnv& env, const ExtractRequest& request, bool& checksumOk, std::string& engineEntry,
+                   ExtractOutcome* outcome) {
+  ExtractOutcome local = ExtractOutcome::Done;
+  Extraction(env, request).Run(checksumOk, engineEntry, outcome ? *outcome : local);
 }
 
 bool IsPlainFileName(const std::string& name) {

@@ -83,13 +83,25 @@ struct ExtractRequest {
   std::string buttonTexts;
   int charset = 0;
   bool forcePrompt = false;
+  // Hidden operation: nobody answers a disk prompt, so a missing volume ends
+  // the run instead (and the force prompt is ignored).
+  bool hidden = false;
+};
+
+// Why a run ended, so that the caller can tell the reasons apart.
+enum class ExtractOutcome {
+  Done,            // every volume reached was read; no engine entry is still possible
+  PackageMissing,  // the first volume or a later one is not there or cannot be opened
+  Damaged,         // a checksum failed or an item could not be read whole
+  Cancelled,       // the user cancelled a disk prompt
 };
 
 // Runs one extraction. `checksumOk` is true when every volume reached passed
 // its checksum and every item could be read whole; `engineEntry` is the
 // starred name field (or header) of the last starred file, empty after a
 // cancelled disk prompt or a broken volume. EZLibError propagates.
-void RunExtraction(UnpackEnv& env, const ExtractRequest& request, bool& checksumOk, std::string& engineEntry);
+void RunExtraction(UnpackEnv& env, const ExtractRequest& request, bool& checksumOk, std::string& engineEntry,
+                   ExtractOutcome* outcome = nullptr);
 
 // A file item's name may only name a file inside the target folder.
 bool IsPlainFileName(const std::string& name);

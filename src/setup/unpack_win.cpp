@@ -11,6 +11,7 @@
 #include "setup/unpack.h"
 #include "setup/verify.h"
 #include "paths/zdebug.h"
+#include "process/procstate_win.h"
 
 namespace {
 
@@ -143,7 +144,7 @@ class WinUnpackEnv : public UnpackEnv {
 void ExtractPackage(const std::string& packagePath, const std::string& targetFolder, const std::string& agentFileName,
                     bool& checksumOk, ProgressProc progress, const std::string& promptText,
                     const std::string& promptTitle, const std::string& buttonTexts, int charset, bool forcePrompt,
-                    std::string& engineEntry) {
+                    std::string& engineEntry, ExtractOutcome* outcome) {
   WinUnpackEnv env(charset);
   ExtractRequest req;
   req.packagePath = packagePath;
@@ -155,7 +156,8 @@ void ExtractPackage(const std::string& packagePath, const std::string& targetFol
   req.buttonTexts = buttonTexts;
   req.charset = charset;
   req.forcePrompt = forcePrompt;
-  RunExtraction(env, req, checksumOk, engineEntry);
+  req.hidden = HiddenOperation();
+  RunExtraction(env, req, checksumOk, engineEntry, outcome);
 }
 
 bool VerifyPackageFile(const std::string& packagePath, std::string& why) {

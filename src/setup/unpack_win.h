@@ -4,15 +4,17 @@
 #include <string>
 
 #include "paths/progress.h"
+#include "setup/unpack.h"
 
 // Extracts the package whose first volume is `packagePath` into
 // `targetFolder` (see setup/unpack.h for the rules). `promptText` holds
 // "<DISK_NUM>"; `forcePrompt` asks for every further disk even when its file
-// is present. Lets EZLibError propagate.
+// is present. Under the process's hidden operation no disk prompt is shown.
+// Lets EZLibError propagate.
 void ExtractPackage(const std::string& packagePath, const std::string& targetFolder, const std::string& agentFileName,
                     bool& checksumOk, ProgressProc progress, const std::string& promptText,
                     const std::string& promptTitle, const std::string& buttonTexts, int charset, bool forcePrompt,
-                    std::string& engineEntry);
+                    std::string& engineEntry, ExtractOutcome* outcome = nullptr);
 
 // A reading pass over the whole package that writes nothing (see setup/verify.h).
 bool VerifyPackageFile(const std::string& packagePath, std::string& why);

@@ -8,6 +8,7 @@
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "setup/files_win.h"
+#include "setup/setupflow.h"
 #include "setup/stubsetup_win.h"
 #include "start/roles.h"
 #include "start/stubwin_win.h"
@@ -141,6 +142,9 @@ void DoRunStubWin() {
       WinMainLoop();
       if (SwitchInt("/SpanCdLvl=", 1) == 2) SelfDeleteBatch(true, false);
     }
+  } else if (!IsUpdateAgentProcess()) {
+    // This very setup is already at work: a script must not count this start as an install.
+    g_ExitCode = kExitAlreadyRunning;
   }
   if (plain) HandleParamOK(g_xExeIsRunning);
   AppendLog("DoRunStubWin() --- End");

@@ -112,7 +112,7 @@ def volumes_and_damage():
 
     (d / "junk.bin").write_bytes(b"no package here")
     r = packer("inspect", d / "junk.bin")
-    assert r.returncode == 1 and "no package trailer" in r.stdout
+    assert r.returncode == 1 and "not a setup file" in r.stdout
 
 
 @case
@@ -162,6 +162,77 @@ def manifest_errors_name_file_and_line():
     (d / "german.txt").write_text("s0 = ok\nno equals sign\n")
     r = packer("build", "m.txt", cwd=d)
     assert r.returncode == 1 and "german.txt:2: expected key = value" in r.stderr, r.stderr
+
+
+@case
+def messages_a_publisher_can_act_on():
+    no_engine = BASIC.replace("engine = /LANG=DE\n", "")
+    # A setup that would start nothing is refused, naming the manifest, unless it is meant.
+    d = basic_dir("noengine", no_engine)
+    r = packer("build", "m.txt", cwd=d)
+    assert r.returncode == 1 and "m.txt:1: no file is marked as the setup engine" in r.stderr, r.stderr
+    assert "no_engine = 1" in r.stderr and os.listdir(d / "out") == []
+    for key in ("no_engine = 1", "web_setup = 1", "is_update_agent = 1"):
+        d = basic_dir("noengine_ok", no_engine.replace("[package]", "[package]\n" + key, 1))
+        r = packer("build", "m.txt", cwd=d)
+        assert r.returncode == 0, (key, r.stderr)
+
+    # Sources that cannot be read: resolved path, the reason and the line.
+    cases = [
+        (BASIC.replace("source = data.bin", "source = nothere.bin"), 24, "nothere.bin (no such file)"),
+        (BASIC.replace("stub = stub.exe", "stub = out"), 2, "out (it is a folder)"),
+        (BASIC.replace("include = german.txt", "include = out"), 16, "out (it is a folder)"),
+        (BASIC.replace("include = german.txt", "include = french.txt"), 16, "french.txt (no such file)"),
+    ]
+    if os.geteuid() != 0:  # root reads everything
+        cases.append((BASIC, 24, "data.bin (Permission denied)"))
+    for text, line, part in cases:
+        d = basic_dir("unreadable", text)
+        (d / "data.bin").chmod(0)
+        if "Permission" not in part:
+            (d / "data.bin").chmod(0o644)
+        r = packer("build", "m.txt", cwd=d)
+        assert r.returncode == 1 and f"m.txt:{line}: " in r.stderr, (part, r.stderr)
+        assert str(d) in r.stderr and part in r.stderr, (part, r.stderr)
+
+    # A volume size too small names its line and the smallest size that works, which does work.
+    d = basic_dir("tiny", BASIC.replace("debug_log = yes", "volume_size = 1100"))
+    r = packer("build", "m.txt", cwd=d)
+    m = re.search(r"m.txt:9: volume_size 1100 is too small for this package: the smallest size that works is (\d+)",
+                  r.stderr)
+    assert r.returncode == 1 and m, r.stderr
+    least = int(m.group(1))
+    (d / "m.txt").write_text(BASIC.replace("debug_log = yes", f"volume_size = {least}"))
+    r = packer("build", "m.txt", cwd=d)
+    assert r.returncode == 0, r.stderr
+    assert packer("inspect", d / "out/Setup.exe").returncode == 0
+
+
+@case
+def inspect_says_what_a_file_is_when_it_is_no_setup():
+    d = basic_dir("inspectwhat", BASIC.replace("debug_log = yes", "volume_size = 12000"))
+    assert packer("build", "m.txt", cwd=d).returncode == 0
+    d2 = basic_dir("inspectwhat001", BASIC.replace("debug_log = yes", "volume_size = 12000"))
+    assert packer("build", "m.txt", "-o", "out/Data", cwd=d2).returncode == 0
+    (d2 / "out/Data").rename(d2 / "out/Data.001")
+    (d / "junk.bin").write_bytes(b"no package here")
+    cases = [
+        (d / "out/Setup.exe.002", f"volume 2 of a split package; inspect its first volume {d / 'out/Setup.exe'}"),
+        (d2 / "out/Data.002", f"volume 2 of a split package; inspect its first volume {d2 / 'out/Data.001'}"),
+        (d / "junk.bin", "not a setup file"),
+        (d / "out/Setup.exe", None),
+        (d / "missing.exe", "file missing"),
+    ]
+    for path, part in cases:
+        assert path.exists() == ("missing" not in path.name), path
+        r = packer("inspect", path)
+        doc = json.loads(packer("inspect", "--json", path).stdout)
+        if part is None:
+            assert r.returncode == 0 and doc["result"] == "OK", r.stdout
+            continue
+        assert r.returncode == 1 and f"PROBLEM: {part}" in r.stdout, (path, r.stdout)
+        assert r.stdout.count("PROBLEM") == 1 and "files (volume" in r.stdout, r.stdout
+        assert doc["volumes"][0]["problems"][0].startswith(part), doc["volumes"]
 
 
 @case
@@ -231,7 +302,8 @@ def many_files_dir(name, file_sections):
         (d / rel).parent.mkdir(parents=True, exist_ok=True)
         (d / rel).write_bytes(rel.encode() * 50)
     (d / "out").mkdir()
-    (d / "m.txt").write_text("[package]\nstub = stub.exe\noutput = out/Setup.exe\n\n" + file_sections)
+    # no_engine stands where a blank line stood, so the sections keep their line numbers.
+    (d / "m.txt").write_text("[package]\nstub = stub.exe\noutput = out/Setup.exe\nno_engine = 1\n" + file_sections)
     return d
 
 

@@ -321,7 +321,7 @@ size = 12345
 
     (d / "junk.bin").write_bytes(b"no package here")
     doc = json.loads(packer("inspect", "--json", d / "junk.bin").stdout)
-    assert doc["header"] is None and doc["volumes"][0]["problems"] == ["no package trailer"]
+    assert doc["header"] is None and doc["volumes"][0]["problems"] == ["not a setup file (no package found in it)"]
 
 
 main()

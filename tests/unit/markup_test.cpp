@@ -69,6 +69,19 @@ TEST(MsgBoxTitles, HeaderUpperCasesKindPieces) {
   EXPECT_EQ(RangesOf(m), (Ranges{{0, 5}}));
 }
 
+TEST(MsgBoxTitles, BoxTextAsLineForHiddenOperation) {
+  const std::pair<std::pair<const char*, const char*>, const char*> cases[] = {
+      {{"Error", "Bad CRC!<P>This indicates that your setup file might be corrupted..."},
+       "Error: Bad CRC! This indicates that your setup file might be corrupted..."},
+      {{"Error", "C:\\T\\a.txt<P><P>Unable to save Extracted File!<P><P>Disk full<P>  Data Size: <T>5 Bytes"},
+       "Error: C:\\T\\a.txt Unable to save Extracted File! Disk full Data Size: 5 Bytes"},
+      {{"", "<b>INTERNET</b><p>\tDOWNLOAD<P>"}, "INTERNET DOWNLOAD"},
+      {{"Attention", "  <P>Please insert <B>DISK #2</B>"}, "Attention: Please insert DISK #2"},
+      {{"Error", ""}, "Error:"},
+  };
+  for (auto& [in, line] : cases) EXPECT_EQ(BoxTextAsLine(in.first, in.second), line) << in.second;
+}
+
 TEST(MsgBoxStyle, OwnerCodeAndCharset) {
   struct {
     intptr_t owner;

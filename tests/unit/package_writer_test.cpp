@@ -189,7 +189,7 @@ TEST(PackageWriter, ErrorsLeaveNothingBehind) {
       {"token too long", [](PackagePlan& s) { s.token = std::string(21, 't'); }, "token"},
       {"bar in a header field", [](PackagePlan& s) { s.agentExeName = "a|b.exe"; }, "|"},
       {"file name with a star", [](PackagePlan& s) { s.files[0].name = "a*b"; }, "a*b"},
-      {"volume smaller than the stub", [](PackagePlan& s) { s.volumeSize = 600; }, "smaller"},
+      {"volume smaller than the stub", [](PackagePlan& s) { s.volumeSize = 600; }, "the smallest size that works is"},
       {"volume too small for an item",
        [](PackagePlan& s) {
          s.volumeSize = 1200;
@@ -258,5 +258,38 @@ TEST(PackageWriter, VolumeSizeSweepKeepsLimitsAndContent) {
       EXPECT_TRUE(x.files["t.txt"] == text) << level << " " << size;
       EXPECT_EQ(x.emptyItems, 0) << level << " " << size;
     }
+  }
+}
+
+TEST(PackageWriter, SmallestVolumeSizeIsExact) {
+  // The size the packer names must build, and one byte less must not.
+  struct Case {
+    const char* what;
+    int level;
+    std::string name;
+    std::string content;
+  } cases[] = {
+      {"stored", kStoredLevel, "a.bin", RandomBytes(700, 8)},
+      {"compressed, long name", 9, std::string(300, 'n'), RandomBytes(700, 9)},
+      {"empty file", kStoredLevel, "e.txt", ""},
+      {"stub and header decide", kStoredLevel, "s.txt", "s"},
+  };
+  for (const Case& c : cases) {
+    PackagePlan plan = BasicSpec();
+    plan.stub = FakeStub(0x200);
+    plan.files.push_back({c.name, c.content, "", 0, c.level});
+    int64_t least = SmallestVolumeSize(plan);
+    plan.volumeSize = least;
+    {
+      TempDir dir;
+      PackResult r = WritePackage(plan, dir.Path("S.exe"));
+      ASSERT_EQ(r.error, "") << c.what;
+      EXPECT_TRUE(ExtractAll(dir.Path("S.exe")).files[c.name] == c.content) << c.what;
+    }
+    plan.volumeSize = least - 1;
+    TempDir dir;
+    PackResult r = WritePackage(plan, dir.Path("S.exe"));
+    EXPECT_NE(r.error.find("the smallest size that works is " + std::to_string(least) + " bytes"), std::string::npos)
+        << c.what << ": " << r.error;
   }
 }

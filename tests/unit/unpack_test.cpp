@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 
@@ -132,7 +133,7 @@ class Unpack : public ::testing::Test {
 
   fs::path Pkg(const std::string& name) const { return root / "pkg" / name; }
 
-  void Extract(const fs::path& package, const std::string& agent = "", bool force = false) {
+  void Extract(const fs::path& package, const std::string& agent = "", bool force = false, bool hidden = false) {
     ExtractRequest r;
     r.packagePath = package.string();
     r.targetFolder = out.string();
@@ -141,9 +142,11 @@ class Unpack : public ::testing::Test {
     r.promptText = "Please insert <B>DISK #<DISK_NUM></B> and press OK to continue";
     r.promptTitle = "Attention";
     r.forcePrompt = force;
+    r.hidden = hidden;
     checksumOk = !checksumOk;  // the engine must set it either way
     entry = "stale";
-    RunExtraction(env, r, checksumOk, entry);
+    outcome = ExtractOutcome::Cancelled;
+    RunExtraction(env, r, checksumOk, entry, &outcome);
   }
 
   std::vector<std::string> OutFiles() const {
@@ -158,6 +161,7 @@ class Unpack : public ::testing::Test {
   StdioUnpackEnv env;
   bool checksumOk = false;
   std::string entry;
+  ExtractOutcome outcome = ExtractOutcome::Done;
 };
 
 using Names = std::vector<std::string>;
@@ -552,6 +556,78 @@ TEST_F(Unpack, MissingVolumeIsAskedForUntilItAppears) {
   EXPECT_EQ(entry, "Engine.exe*");
   EXPECT_EQ(OutFiles(), (Names{"Engine.exe", "Two.txt"}));
   EXPECT_GE(env.pumpedMs, 3u * 500u);
+}
+
+// ---- hidden operation and the outcome of a run ----
+
+TEST_F(Unpack, HiddenOperationNeverPromptsAndEndsAtAMissingVolume) {
+  WriteVolume(Pkg("Data.001"), {false, {kHeaderItems, FileItem("Engine.exe*", 0, "E", 9)}, 3, 2, kFlagMoreVolumes});
+  WriteVolume(Pkg("Data.002"), {false, {FileItem("Two.txt", 0, "2", 9)}, 0, 2, kFlagMoreVolumes});
+  WriteVolume(Pkg("Data.003"), {false, {FileItem("Three.txt", 0, "3", 9)}, 0});
+  // All volumes there: the registry's force prompt is ignored.
+  Extract(Pkg("Data.001"), "", true, true);
+  EXPECT_TRUE(env.prompts.empty());
+  EXPECT_TRUE(env.ejects.empty());
+  EXPECT_EQ(outcome, ExtractOutcome::Done);
+  EXPECT_EQ(entry, "Engine.exe*");
+  EXPECT_EQ(OutFiles(), (Names{"Engine.exe", "Three.txt", "Two.txt"}));
+
+  // The third disk is missing: no question, no engine, the reason told.
+  fs::remove(Pkg("Data.003"));
+  fs::remove_all(out);
+  Extract(Pkg("Data.001"), "", false, true);
+  EXPECT_TRUE(env.prompts.empty());
+  EXPECT_EQ(outcome, ExtractOutcome::PackageMissing);
+  EXPECT_EQ(entry, "");
+  EXPECT_TRUE(checksumOk);  // nothing damaged: no checksum message
+  EXPECT_TRUE(HasLine(env.debug, "Volume not found (hidden operation, no disk prompt): " + Pkg("Data.003").string()));
+}
+
+TEST_F(Unpack, OutcomeTellsWhyNoEngineCanStart) {
+  struct Case {
+    const char* what;
+    std::function<void()> prepare;
+    ExtractOutcome outcome;
+  };
+  auto twoVolumes = [&](Sum secondSum) {
+    WriteVolume(Pkg("Data.001"), {false, {kHeaderItems, FileItem("Engine.exe*", 0, "E", 9)}, 2, 2, kFlagMoreVolumes});
+    VolumeSpec second{false, {FileItem("Two.txt", 0, "2", 9)}, 0};
+    second.sum = secondSum;
+    WriteVolume(Pkg("Data.002"), second);
+  };
+  const Case cases[] = {
+      {"complete", [&] { twoVolumes(Sum::Computed); }, ExtractOutcome::Done},
+      {"checksum of volume 2", [&] { twoVolumes(Sum::Wrong); }, ExtractOutcome::Damaged},
+      {"first volume missing", [&] { fs::remove(Pkg("Data.001")); }, ExtractOutcome::PackageMissing},
+      {"disk prompt cancelled",
+       [&] {
+         twoVolumes(Sum::Computed);
+         fs::remove(Pkg("Data.002"));
+         env.onPrompt = [](const std::string&) { return false; };
+       },
+       ExtractOutcome::Cancelled},
+      {"item past the end",
+       [&] {
+         uint8_t len[4];
+         PutU32(len, uint32_t(-1000000));
+         WriteVolume(Pkg("Data.001"),
+                     {false, {kHeaderItems, std::string(reinterpret_cast<char*>(len), 4) + "xx"}, 1});
+       },
+       ExtractOutcome::Damaged},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(root / "pkg");
+    fs::create_directories(root / "pkg");
+    fs::remove_all(out);
+    env.onPrompt = [](const std::string&) { return true; };
+    c.prepare();
+    Extract(Pkg("Data.001"));
+    EXPECT_EQ(outcome, c.outcome);
+    if (c.outcome != ExtractOutcome::Done) {
+      EXPECT_TRUE(entry.empty() || !checksumOk);  // never a startable engine
+    }
+  }
 }
 
 // ---- the auto-update agent copy ----

@@ -107,13 +107,47 @@ def command_line(exe, *args):
     return " ".join([p] + [str(a) for a in args])
 
 
+class Started:
+    """A stub running under the launcher: poll() and wait() give its full
+    32-bit exit code (a process's own code would keep only the low byte);
+    everything else is the launcher's Popen."""
+
+    def __init__(self, cl, cwd):
+        import tempfile
+        self._out = tempfile.TemporaryFile()
+        self._p = winelib.start([winelib.exe("launch.exe"), cl], cwd=cwd, stdout=self._out)
+        self._code = None
+
+    def _full(self):
+        if self._code is None and self._p.returncode is not None:
+            self._out.seek(0)
+            m = re.search(rb"exit=(\d+)", self._out.read())
+            self._code = int(m.group(1)) if m else self._p.returncode
+        return self._code
+
+    def poll(self):
+        self._p.poll()
+        return self._full()
+
+    def wait(self, timeout=None):
+        self._p.wait(timeout)
+        return self._full()
+
+    @property
+    def returncode(self):
+        return self._full()
+
+    def __getattr__(self, name):
+        return getattr(self._p, name)
+
+
 def run_stub(exe, *args, timeout=120, wait=True):
     """Runs a setup file with exactly these arguments (no re-quoting); with
-    wait, returns its full exit code, else the running launcher."""
+    wait, returns its full exit code, else the running stub (Started)."""
     cl = command_line(exe, *args)
     cwd = str(pathlib.Path(exe).parent)
     if not wait:
-        return winelib.start([winelib.exe("launch.exe"), cl], cwd=cwd)
+        return Started(cl, cwd)
     r = winelib.run([winelib.exe("launch.exe"), cl], timeout=timeout, cwd=cwd)
     m = re.search(r"exit=(\d+)", r.stdout)
     if not m:

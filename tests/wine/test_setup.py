@@ -110,12 +110,12 @@ def bad_checksum_shows_the_error_and_starts_nothing():
     off = trailer_offset(exe) - 20000
     data = bytearray(exe.read_bytes())
     patch(exe, off, bytes([data[off] ^ 0xFF]))
-    p = run_stub(exe, "/hide", wait=False)
+    p = run_stub(exe, wait=False)
     box = Driver().wait("ZMsgBox")
     info = box.dump()
     assert "Bad CRC!" in info.get("text", ""), info
     box.press("1")
-    p.wait(60)
+    assert p.wait(60) == 1620
     assert s.read_report() is None
 
 
@@ -132,13 +132,13 @@ def corrupt_compressed_item_is_reported_and_cleaned_up():
     off = trailer_offset(exe) - 60
     patch(exe, off, b"\xff\x00\xff\x00\xff\x00")
     before = setup_folders()
-    p = run_stub(exe, "/hide", wait=False)
+    p = run_stub(exe, wait=False)
     box = Driver().wait("ZMsgBox")
     info = box.dump()
     # The damaged stream runs dry before its end: zlib's buffer error.
     assert (info["caption"], info["text"]) == ("Error", "ERROR\r\n\r\nDecompression error: buffer error\r\n"), info
     box.press("1")
-    assert p.wait(60) == 0
+    assert p.wait(60) == 1620
     assert s.read_report() is None
     assert setup_folders() == before
 
@@ -156,7 +156,7 @@ def space_notice_answered_no_extracts_nothing():
     assert "Zelkan will extract files to your Temp Drive (C:)" in text, text
     assert "Continue with Setup?" in text
     box.press("No")
-    assert p.wait(60) == 0
+    assert p.wait(60) == 1602
     assert s.read_report() is None
 
 
@@ -199,11 +199,11 @@ def item_running_past_the_end_stops_with_the_checksum_error():
     n = struct.unpack_from("<i", data, i - 4)[0]
     assert n < 0
     patch(exe, i - 4, struct.pack("<i", -0x7FFFFFF0))
-    p = run_stub(exe, "/hide", wait=False)
+    p = run_stub(exe, wait=False)
     box = Driver().wait("ZMsgBox")
     assert "Bad CRC!" in box.dump()["text"]
     box.press("1")
-    assert p.wait(60) == 0
+    assert p.wait(60) == 1620
     assert s.read_report() is None
 
 

@@ -104,7 +104,7 @@ def short_temp_drive_without_a_roomier_one_asks_first():
             assert "Limited Free Space on your Temp Drive! (T:)" in text, text
             assert "Estimated space required on your Temp drive is:" in text
             box.press("No")
-            assert p.wait(60) == 0
+            assert p.wait(60) == 1602
     finally:
         C_TEMP.unlink()
         if C_TEMP.with_name("TEMP.saved").exists():

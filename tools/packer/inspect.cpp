@@ -28,6 +28,7 @@ struct VolumeReport {
   ChecksumState checksum = ChecksumState::NotChecked;
   std::string chainError;
   std::vector<std::string> itemProblems;
+  std::string notFirst;  // for a file that is no first volume: what it is and what to inspect instead
 };
 
 struct FileRow {
@@ -57,6 +58,24 @@ bool Exists(const std::string& path) {
 
 bool SignatureOk(const VolumeReport& v) { return v.trailer.PackageSignature == kPackageSignature; }
 
+// A file given as the first volume that is not one: a later volume (its
+// items start at offset 0, where a first volume has its stub) or no package.
+std::string NotAFirstVolume(const VolumeReport& v) {
+  if (!v.hasTrailer || !SignatureOk(v)) return "not a setup file (no package found in it)";
+  if (v.trailer.FirstItemOffset != 0) return "";
+  // Setup.exe.002 follows Setup.exe or Setup.exe.001; Data.002 follows Data.001.
+  std::string what = "a later volume of a split package";
+  size_t dot = v.path.find_last_of('.');
+  std::string digits = dot == std::string::npos ? "" : v.path.substr(dot + 1);
+  bool numbered =
+      digits.size() >= 3 && digits.size() <= 6 && digits.find_first_not_of("0123456789") == std::string::npos;
+  if (!numbered) return what + "; inspect its first volume instead";
+  what = "volume " + std::to_string(std::stoi(digits)) + " of a split package";
+  std::string base = v.path.substr(0, dot);
+  std::string first = EndsWith(".exe", base, true) && Exists(base) ? base : base + ".001";
+  return what + "; inspect its first volume " + first;
+}
+
 void Gather(const std::string& first, const TGFileInfo& fi, Report& r) {
   int items = 0;
   int headerItems = 2;
@@ -70,6 +89,8 @@ void Gather(const std::string& first, const TGFileInfo& fi, Report& r) {
     v.logicalEnd = PackageLogicalEnd(v.path);
     v.executable = HasExeHeader(v.path);
     v.hasTrailer = ReadPackageTrailer(v.path, v.trailer);
+    if (k == 1) v.notFirst = NotAFirstVolume(v);
+    if (!v.notFirst.empty()) break;
     if (!v.hasTrailer) break;
     v.computed = PackageChecksum(v.path, v.trailer.TrailerLength);
     if (v.trailer.VolumeChecksum == kUncheckedVolume || v.computed == kUncheckedVolume)
@@ -114,7 +135,8 @@ void Gather(const std::string& first, const TGFileInfo& fi, Report& r) {
 // The volume's problems in the order the text form shows them.
 std::vector<std::string> Problems(const Report& r, const VolumeReport& v) {
   std::vector<std::string> p;
-  if (!v.exists) return {"volume file missing"};
+  if (!v.exists) return {v.index == 1 ? "file missing" : "volume file missing"};
+  if (!v.notFirst.empty()) return {v.notFirst};
   if (!v.hasTrailer) return {"no package trailer"};
   if (!SignatureOk(v)) p.push_back("PackageSignature is not 0x4A3B2C1D");
   if (v.checksum == ChecksumState::Mismatch) {
@@ -216,7 +238,7 @@ void PrintText(const Report& r, const TGFileInfo& fi) {
       break;
     }
     std::printf("  Executable: %d\n  LogicalEnd: %lld\n", v.executable ? 1 : 0, (long long)v.logicalEnd);
-    if (!v.hasTrailer) {
+    if (!v.hasTrailer || !v.notFirst.empty()) {
       problem();
       break;
     }
@@ -355,7 +377,7 @@ void PrintJson(const std::string& first, const Report& r, const TGFileInfo& fi) 
     Obj o;
     o.Add("volume", Json(int64_t(v.index))).Add("path", Json(v.path)).Add("exists", Json(v.exists));
     if (v.exists) o.Add("executable", Json(v.executable)).Add("logicalEnd", Json(v.logicalEnd));
-    if (v.hasTrailer)
+    if (v.hasTrailer && v.notFirst.empty())
       o.Add("trailer", TrailerJson(v.trailer))
           .Add("checksum", Json(ChecksumText(v.checksum)))
           .Add("computedChecksum", Json(int64_t(v.computed)));

@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <vector>
@@ -28,6 +31,27 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   bool ok = !std::ferror(f);
   std::fclose(f);
   return ok;
+}
+
+namespace {
+// The path and why it cannot be read, absolute so that a publisher sees
+// which file was looked for whatever the working folder.
+std::string Unreadable(const std::string& path) {
+  std::error_code ec;
+  std::string shown = std::filesystem::absolute(path, ec).string();
+  return (ec ? path : shown) + " (" + WhyUnreadable(path) + ")";
+}
+}  // namespace
+
+std::string WhyUnreadable(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? "no such file" : std::strerror(errno);
+  if ((st.st_mode & S_IFMT) == S_IFDIR) return "it is a folder";
+  std::FILE* f = OpenSharedRead(path);
+  if (!f) return std::strerror(errno);
+  std::fclose(f);
+  return "a read failed";
 }
 
 static bool IsAbsolute(const std::string& p) {
@@ -303,7 +327,8 @@ bool ExpandSource(const FileDraft& d, std::vector<Found>& found, bool& multi, st
 // Texts of a language from a separate file of key=value lines.
 bool IncludeLanguage(const std::string& path, PackLanguage& lang, Parser& outer) {
   std::string text;
-  if (!ReadWholeFile(path, text)) return outer.Fail("cannot read language file " + path);
+  if (!ReadWholeFile(path, text))
+    return outer.Fail("cannot read language file " + Unreadable(path));
   Parser p;
   p.file = path;
   for (const std::string& raw : Lines(text)) {
@@ -332,7 +357,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
   p.file = path;
   std::string text;
   if (!ReadWholeFile(path, text)) {
-    error = path + ": cannot read the manifest";
+    error = path + ": cannot read the manifest " + Unreadable(path);
     return false;
   }
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // editors' UTF-8 mark
@@ -345,6 +370,8 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
   std::vector<FileDraft> files;
   std::string webSizeOf;
   int webSizeLine = 0;
+  int volumeSizeLine = 0;
+  bool noEngine = false;
   bool webSizeGiven = false;
 
   auto bad = [&](const std::string& msg) {
@@ -395,6 +422,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
         out.output = JoinPath(base, value);
       } else if (k == "volume_size") {
         ok = p.Number(key, value, n, 0, int64_t(1) << 40) && (plan.volumeSize = n, true);
+        volumeSizeLine = p.line;
       } else if (k == "first_volume_001") {
         ok = p.Bool(key, value, plan.firstVolume001);
       } else if (k == "checksum") {
@@ -426,6 +454,8 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
         ok = p.Bool(key, value, plan.writeAgentCopy);
       } else if (k == "is_update_agent") {
         ok = p.Bool(key, value, plan.isUpdateAgent);
+      } else if (k == "no_engine") {
+        ok = p.Bool(key, value, noEngine);
       } else {
         ok = p.Fail("unknown key \"" + key + "\" in [package]");
       }
@@ -507,7 +537,8 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
     return false;
   };
   if (stubPath.empty()) return failAt(packageLine, "no stub given ([package] stub = ...)");
-  if (!ReadWholeFile(stubPath, plan.stub)) return failAt(stubLine, "cannot read the stub " + stubPath);
+  if (!ReadWholeFile(stubPath, plan.stub))
+    return failAt(stubLine, "cannot read the stub " + Unreadable(stubPath));
   std::string why;
   if (!StubLooksValid(plan.stub, &why)) return failAt(stubLine, "stub " + stubPath + ": " + why);
   if (!webSizeOf.empty()) {
@@ -515,7 +546,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
     std::FILE* f = OpenSharedRead(webSizeOf);
     int64_t n = f ? FileSizeOf(f) : -1;
     if (f) std::fclose(f);
-    if (n < 0) return failAt(webSizeLine, "cannot read " + webSizeOf);
+    if (n < 0) return failAt(webSizeLine, "cannot read " + Unreadable(webSizeOf));
     plan.webSize = std::to_string(n);
   }
   std::set<std::string> names;
@@ -548,11 +579,23 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
       if (!names.insert(UpperCase(n)).second) return failAt(nameLine, "the name \"" + n + "\" is used twice");
       if (file.engine && ++engines > 1) return failAt(d.engineLine, "more than one file is marked as the engine");
       std::FILE* f = OpenSharedRead(file.sourcePath);
-      if (!f) return failAt(d.sourceLine, "cannot read " + file.sourcePath);
+      if (!f) return failAt(d.sourceLine, "cannot read " + Unreadable(file.sourcePath));
       std::fclose(f);
       if (d.timeFromFile) file.dosTime = FileDosTime(file.sourcePath);
       plan.files.push_back(file);
     }
+  }
+  // A setup that starts nothing is almost always a forgotten engine key.
+  if (engines == 0 && !noEngine && !plan.webSetup && !plan.isUpdateAgent)
+    return failAt(packageLine,
+                  "no file is marked as the setup engine: give its [file] section engine = (with the engine's "
+                  "arguments, or nothing), or set no_engine = 1 in [package] for a setup that starts nothing");
+  if (plan.volumeSize > 0) {
+    int64_t least = SmallestVolumeSize(plan);
+    if (plan.volumeSize < least)
+      return failAt(volumeSizeLine, "volume_size " + std::to_string(plan.volumeSize) +
+                                        " is too small for this package: the smallest size that works is " +
+                                        std::to_string(least));
   }
   return true;
 }

@@ -15,6 +15,9 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error);
 
 // Helpers shared with the other commands.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
+// Why a file cannot be read, for messages: "no such file", "it is a folder"
+// or the system's text (no permission, ...).
+std::string WhyUnreadable(const std::string& path);
 std::string JoinPath(const std::string& dir, const std::string& path);
 std::string DirOf(const std::string& path);
 // DOS date and time of a file's modification time (local time); 0 when unknown.
