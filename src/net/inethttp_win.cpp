@@ -350,7 +350,6 @@ void HttpDownload(uintptr_t showTarget, const std::string& url, const std::strin
 }
 
 int64_t HttpFileSize(const std::string& url) {
-  Probe(url);
   HINTERNET root = WOpen("HTTP_Connect_2");
   if (!root) return -1;
   int64_t size = -1;
