@@ -15,7 +15,7 @@ bool DeleteTreeWith(TreeFs& fs, const std::string& folder, bool clearAttributes)
     if (e.folder) continue;
     std::string p = prefix + e.name;
     if (clearAttributes && !e.link) fs.ClearAttributes(p);
-    fs.DeleteFile(p);
+    fs.RemoveFile(p);
   }
   for (const TreeEntry& e : entries) {
     if (!e.folder || e.hidden) continue;

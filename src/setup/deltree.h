@@ -20,7 +20,7 @@ class TreeFs {
   // The entries of a folder, without "." and "..".
   virtual std::vector<TreeEntry> List(const std::string& folder) = 0;
   virtual void ClearAttributes(const std::string& path) = 0;
-  virtual bool DeleteFile(const std::string& path) = 0;    // a file, or a file link itself
+  virtual bool RemoveFile(const std::string& path) = 0;    // a file, or a file link itself
   virtual bool RemoveFolder(const std::string& path) = 0;  // an empty folder, or a folder link itself
   virtual char Separator() { return '\\'; }
 };

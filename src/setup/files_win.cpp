@@ -227,8 +227,8 @@ class WinTreeFs : public TreeFs {
     return out;
   }
   void ClearAttributes(const std::string& path) override { SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL); }
-  bool DeleteFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
-  bool RemoveFolder(const std::string& path) override { return RemoveDirectoryA(path.c_str()) != 0; }
+  bool RemoveFile(const std::string& path) override { return ::DeleteFileA(path.c_str()) != 0; }
+  bool RemoveFolder(const std::string& path) override { return ::RemoveDirectoryA(path.c_str()) != 0; }
 
  private:
   static TreeEntry Entry(DWORD a, const char* name) {
