@@ -23,6 +23,12 @@ def agent(w, debug_log=True):
     return s.build()
 
 
+def no_checks(w):
+    """The copy's first tick would check for an update; its INFO download
+    clears a pending close request and would fire client notifications."""
+    (w / "Tool.original").write_text("[OriginalSetup]\r\nProbeSecondsInterval=-1\r\n")
+
+
 def x_window():
     out = winelib.run([exe("guidriver.exe"), "windows"]).stdout
     return [line.split("\t") for line in out.splitlines() if f"\t{X_CLASS}\t" in line]
@@ -140,6 +146,7 @@ def test_switch_starts_a_copy_that_quits_again():
 def client_registration_close_requests_and_the_end_notification():
     w = fresh_dir("roles_client")
     tool = agent(w)
+    no_checks(w)
     run_stub(tool)
     rows = wait_until(x_window, 30, what="the X_ copy's window")
     hwnd = int(rows[0][0], 16)
@@ -177,6 +184,7 @@ def client_registration_close_requests_and_the_end_notification():
 def registration_without_a_message_number_silences_the_client():
     w = fresh_dir("roles_silent")
     tool = agent(w)
+    no_checks(w)
     run_stub(tool)
     wait_until(x_window, 30, what="the X_ copy's window")
     out = w / "notify.txt"
