@@ -173,6 +173,9 @@ int WidenForBold(int w, int h, const std::function<void(int width, int& reqW, in
   for (int i = 0; i <= 20; ++i) {
     int reqW = 0, reqH = 0;
     resize(w + 10 * i, reqW, reqH);
+    // A control that reports no size says nothing about wrapping: keep the
+    // measured width with its margin rather than take the first, narrower try.
+    if (reqH < 0) return w + 10;
     if (reqH <= h) return w + 10 * i;
     widest = std::max(widest, reqW);
   }

@@ -101,7 +101,8 @@ struct TextExtent {
 TextExtent MeasureLineWidths(const std::vector<int>& widths, int lineHeight);
 // Bold text is wider than measured: tries widths w, w+10, .. w+200 until the
 // control asks for no more than height h. `resize` sizes the control and
-// returns the size that it then asks for. Returns the width to keep.
+// returns the size that it then asks for (a negative height: no answer, and
+// the width stays w + 10). Returns the width to keep.
 int WidenForBold(int w, int h, const std::function<void(int width, int& reqW, int& reqH)>& resize);
 
 struct BoxSize {

@@ -100,11 +100,9 @@ bool HandleKey(BoxState& s, const MSG& m) {
   return true;
 }
 
-void PaintBox(HWND wnd, const BoxState& s) {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(wnd, &ps);
-  RECT rc;
-  GetClientRect(wnd, &rc);
+// Draws the box's own parts; also serves WM_PRINTCLIENT, so that a capture
+// of the box (PrintWindow) shows the band and the icon.
+void DrawBox(HDC dc, const RECT& rc, const BoxState& s) {
   const int W = rc.right, H = rc.bottom;
   FillRect(dc, &rc, GetSysColorBrush(COLOR_WINDOW));
   HPEN dark = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_3DDKSHADOW));
@@ -125,7 +123,6 @@ void PaintBox(HWND wnd, const BoxState& s) {
   FillRect(dc, &bandRect, band);
   DeleteObject(band);
   if (s.icon) DrawIcon(dc, 11, 20, s.icon);
-  EndPaint(wnd, &ps);
 }
 
 LRESULT CALLBACK BoxProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -169,9 +166,21 @@ LRESULT CALLBACK BoxProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
       }
       break;
     }
-    case WM_PAINT:
-      PaintBox(wnd, *s);
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(wnd, &ps);
+      RECT rc;
+      GetClientRect(wnd, &rc);
+      DrawBox(dc, rc, *s);
+      EndPaint(wnd, &ps);
       return 0;
+    }
+    case WM_PRINTCLIENT: {
+      RECT rc;
+      GetClientRect(wnd, &rc);
+      DrawBox(reinterpret_cast<HDC>(wp), rc, *s);
+      return 0;
+    }
     case WM_SYSCOMMAND:
       // The greyed Close item alone does not stop every way of sending
       // SC_CLOSE (Alt+F4 and other programs bypass the menu).
@@ -319,8 +328,8 @@ int RunBox(HWND owner, const std::string& body, const std::string& title, int ti
     SizeControl(s.text, e.w + 10, e.h);
     if (rich && !m.bold.empty()) {
       const int width = WidenForBold(e.w, e.h, [&](int w, int& reqW, int& reqH) {
-        s.reqW = w;
-        s.reqH = 0;
+        s.reqW = -1;
+        s.reqH = -1;  // stays so when the control sends no EN_REQUESTRESIZE
         SizeControl(s.text, w, e.h);
         SendMessageA(s.text, EM_REQUESTRESIZE, 0, 0);
         reqW = s.reqW;
@@ -329,8 +338,9 @@ int RunBox(HWND owner, const std::string& body, const std::string& title, int ti
       SizeControl(s.text, width, e.h);
     }
 
-    RECT tr;
-    GetWindowRect(s.text, &tr);
+    // Without any text control the box is still sized for the measured text.
+    RECT tr{0, 0, e.w + 10, e.h};
+    if (s.text) GetWindowRect(s.text, &tr);
     const int cw = tr.right - tr.left, ch = tr.bottom - tr.top;
     const BoxSize bs = BoxSizeFor(cw, ch, GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME),
                                   GetSystemMetrics(SM_CYCAPTION));

@@ -1,5 +1,6 @@
 #include "start/stub_win.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "package/gfileinfo.h"
@@ -54,7 +55,8 @@ bool CreateAndRun_X_Exe(bool xWasRunning) {
     DebugLinePid(" CreateAndRun_X_Exe-2");
     int64_t w = SwitchInt("/WAIT=", 0);
     AppendLog("Wait " + IntToStr(w) + " SEC");
-    if (w > 0) PumpMessagesFor(DWORD(w * 1000));
+    // Clamped: a huge value must wait long, not wrap round to a short wait.
+    if (w > 0) PumpMessagesFor(DWORD(std::min<int64_t>(w, 0xFFFFFFFFu / 1000) * 1000));
     std::string copy = OwnFolder(true) + "X_" + ExeName();
     CopyFileA(OwnExePath().c_str(), copy.c_str(), FALSE);
     AppendLog("Create X_ File ");

@@ -222,6 +222,12 @@ TEST(MsgBoxMeasure, WidenForBold) {
     reqH = 99;
   };
   EXPECT_EQ(WidenForBold(100, 13, narrow), 110);
+  // A control that never answers keeps the measured width + 10, not the first try.
+  auto silent = [&](int, int& reqW, int& reqH) {
+    reqW = -1;
+    reqH = -1;
+  };
+  EXPECT_EQ(WidenForBold(100, 13, silent), 110);
 }
 
 TEST(MsgBoxGeometry, BoxSizeMarginsAndMinimum) {

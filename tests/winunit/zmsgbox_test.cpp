@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "dialogs/zmsgbox_win.h"
 #include "paths/utils_win.h"
@@ -120,7 +121,24 @@ TEST_F(MsgBoxTest, QuitRequestClosesTheBoxAndSurvives) {
 }
 
 TEST_F(MsgBoxTest, BoxWithoutButtonsEndsOnTimeout) {
+  std::string caption;
+  int buttons = -1;
+  bool openAfterCheck = false;
+  WhileOpen([&](HWND box) {
+    caption = WindowText(box);
+    buttons = 0;
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+      char cls[16] = {};
+      GetClassNameA(c, cls, sizeof cls);
+      if (lstrcmpiA(cls, "Button") == 0) ++buttons;
+    }
+    openAfterCheck = IsWindow(box) != FALSE;  // nothing here closes it: only the timer can
+  });
   EXPECT_EQ(ShowMsgBox(1, "No buttons", "Timeout", 200, 0x0F, 0, kDefaultButtonTexts), 0);
+  EXPECT_EQ(caption, "Timeout");  // the box was there
+  EXPECT_EQ(buttons, 0);
+  EXPECT_TRUE(openAfterCheck);
+  EXPECT_EQ(FindWindowA("ZMsgBox", nullptr), nullptr);
 }
 
 TEST_F(MsgBoxTest, BoxOpenedWhileAnotherIsOpenKeepsItsOwnAnswer) {
@@ -137,6 +155,95 @@ TEST_F(MsgBoxTest, BoxOpenedWhileAnotherIsOpenKeepsItsOwnAnswer) {
   EXPECT_EQ(inner, IDYES);  // first button by timeout
   EXPECT_EQ(outer, IDNO);
   EXPECT_NE(outerBox, nullptr);
+}
+
+// What the box paints at the icon's place, (11, 20) on the band, taken
+// through WM_PRINTCLIENT into a memory bitmap.
+std::vector<uint32_t> Pixels(int w, int h, const std::function<void(HDC)>& draw, int x, int y, int cx, int cy) {
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;  // top-down
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(dc, bmp);
+  draw(dc);
+  GdiFlush();
+  std::vector<uint32_t> out;
+  for (int row = y; row < y + cy; ++row)
+    for (int col = x; col < x + cx; ++col) out.push_back(static_cast<uint32_t*>(bits)[row * w + col] & 0xFFFFFF);
+  SelectObject(dc, old);
+  DeleteObject(bmp);
+  DeleteDC(dc);
+  return out;
+}
+
+std::vector<uint32_t> IconOnBand(HICON icon) {
+  const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+  return Pixels(cx, cy, [&](HDC dc) {
+    RECT r{0, 0, cx, cy};
+    HBRUSH band = CreateSolidBrush(RGB(0, 78, 152));
+    FillRect(dc, &r, band);
+    DeleteObject(band);
+    if (icon) DrawIcon(dc, 0, 0, icon);
+  }, 0, 0, cx, cy);
+}
+
+std::vector<uint32_t> BoxIconPixels(HWND box) {
+  RECT rc;
+  GetClientRect(box, &rc);
+  return Pixels(rc.right, rc.bottom, [&](HDC dc) { SendMessageA(box, WM_PRINTCLIENT, WPARAM(dc), PRF_CLIENT); }, 11,
+                20, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+}
+
+TEST_F(MsgBoxTest, EachKindShowsItsIcon) {
+  HICON own = LoadIconA(GetModuleHandleA(nullptr), "MainIcon");  // none in this test program
+  struct Case {
+    const char* kind;
+    std::function<void()> show;
+    HICON icon;
+  } cases[] = {
+      {"ErrorMsg", [] { ErrorMsg(1, "x", "", 0, ""); }, LoadIconA(nullptr, IDI_HAND)},
+      {"AttentionMsg", [] { AttentionMsg(1, "x", "", 0, 0, ""); }, LoadIconA(nullptr, IDI_EXCLAMATION)},
+      {"ConfirmYesNo", [] { ConfirmYesNo(1, "x", "", 0, 0, ""); }, LoadIconA(nullptr, IDI_QUESTION)},
+      {"ConfirmOkCancel", [] { ConfirmOkCancel(1, "x", "", 0, ""); }, LoadIconA(nullptr, IDI_QUESTION)},
+      {"information", [] { ShowMsgBox(1, "x", "i", 0, MB_ICONASTERISK, 0, kDefaultButtonTexts); },
+       LoadIconA(nullptr, IDI_ASTERISK)},
+      {"other icon bits", [] { ShowMsgBox(1, "x", "o", 0, 0x50, 0, kDefaultButtonTexts); }, own},
+  };
+  // The four system icons must look different, or this test could not tell them apart.
+  const LPCSTR system[] = {IDI_HAND, IDI_QUESTION, IDI_EXCLAMATION, IDI_ASTERISK};
+  for (int i = 0; i < 4; ++i)
+    for (int j = i + 1; j < 4; ++j)
+      ASSERT_NE(IconOnBand(LoadIconA(nullptr, system[i])), IconOnBand(LoadIconA(nullptr, system[j])));
+  for (const Case& c : cases) {
+    std::vector<uint32_t> seen;
+    WhileOpen([&](HWND box) {
+      seen = BoxIconPixels(box);
+      PostMessageA(box, WM_CLOSE, 0, 0);
+    });
+    c.show();
+    EXPECT_EQ(seen, IconOnBand(c.icon)) << c.kind;
+  }
+}
+
+TEST_F(MsgBoxTest, ConfirmOkCancelAnswersTrueOnlyForOk) {
+  for (int press : {IDOK, IDCANCEL}) {
+    std::string caption, first, second;
+    WhileOpen([&](HWND box) {
+      caption = WindowText(box);
+      first = WindowText(ButtonWithResult(box, IDOK));
+      second = WindowText(ButtonWithResult(box, IDCANCEL));
+      Click(box, press);
+    });
+    EXPECT_EQ(ConfirmOkCancel(1, "Go on?", "", 0, ""), press == IDOK);
+    EXPECT_EQ(caption, "Confirm");
+    EXPECT_EQ(first, "&OK");
+    EXPECT_EQ(second, "&Cancel");
+  }
 }
 
 TEST_F(MsgBoxTest, WrappersFillTitleAndButtons) {

@@ -60,6 +60,12 @@ std::string Report(const std::string& tag, bool atomAtStart) {
   r += "ExePath=" + exe + "\r\n";
   r += "ThId=" + tag + "\r\n";
   r += std::string("AtomAtStart=") + (atomAtStart ? "1" : "0") + "\r\n";
+  // The show state its starter asked for (the stub: 5 in the foreground, 0 hidden).
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  GetStartupInfoA(&si);
+  r += "StartupShow=" +
+       ((si.dwFlags & STARTF_USESHOWWINDOW) ? std::to_string(si.wShowWindow) : std::string("none")) + "\r\n";
   WIN32_FIND_DATAA fd;
   HANDLE f = FindFirstFileA((dir + "\\*").c_str(), &fd);
   if (f != INVALID_HANDLE_VALUE) {
