@@ -25,12 +25,6 @@ def agent(w, debug_log=True):
     return s.build()
 
 
-def no_checks(w):
-    """The copy's first tick would check for an update; its INFO download
-    clears a pending close request and would fire client notifications."""
-    (w / "Tool.original").write_text("[OriginalSetup]\r\nProbeSecondsInterval=-1\r\n")
-
-
 def x_window():
     out = winelib.run([exe("guidriver.exe"), "windows"]).stdout
     return [line.split("\t") for line in out.splitlines() if f"\t{X_CLASS}\t" in line]
@@ -150,7 +144,6 @@ def test_switch_starts_a_copy_that_quits_again():
 def client_registration_close_requests_and_the_end_notification():
     w = fresh_dir("roles_client")
     tool = agent(w)
-    no_checks(w)
     run_stub(tool)
     rows = wait_until(x_window, 30, what="the X_ copy's window")
     hwnd = int(rows[0][0], 16)
@@ -188,7 +181,6 @@ def client_registration_close_requests_and_the_end_notification():
 def registration_without_a_message_number_silences_the_client():
     w = fresh_dir("roles_silent")
     tool = agent(w)
-    no_checks(w)
     run_stub(tool)
     wait_until(x_window, 30, what="the X_ copy's window")
     out = w / "notify.txt"
@@ -221,6 +213,7 @@ def restart_switch_makes_a_fresh_copy_that_ends_at_once_while_one_runs():
 def named_agent(w, name):
     s = Setup(w, name + ".exe")
     s.package.update({"is_update_agent": 1, "agent_exe": name + ".exe", "info_file": name + ".info"})
+    (pathlib.Path(w) / (name + ".original")).write_text("[OriginalSetup]\r\nProbeSecondsInterval=-1\r\n")
     return s.build()
 
 
