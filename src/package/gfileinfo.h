@@ -82,6 +82,8 @@ InformText DecodeInformText(const std::string& text);
 class TGFileInfo {
  public:
   explicit TGFileInfo(const std::string& path);
+  // Reads an open file (from any position); the caller keeps and closes it.
+  explicit TGFileInfo(std::FILE* f);
 
   const PackageTrailer& Trailer() const { return trailer_; }
   const std::string& LangBlock() const { return langBlock_; }
@@ -123,6 +125,8 @@ class TGFileInfo {
   std::string FontName() const;
 
  private:
+  void Read(std::FILE* f);
+
   PackageTrailer trailer_;
   std::string langBlock_;
   std::string header_;

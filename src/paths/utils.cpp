@@ -363,7 +363,9 @@ std::string CommandTailOf(const std::string& rawCommandLine, const std::string& 
   }
   // The program was started under another spelling of its path (relative,
   // short name): drop the first argument instead, so the program name never
-  // reaches the switches or a command line built from the tail.
+  // reaches the switches or a command line built from the tail. A switch
+  // there is no program name (a command line that omits it): it stays.
+  if (!t.empty() && t[0] == '/') return t;
   size_t i = 0;
   if (!t.empty() && t[0] == '"') {
     size_t q = t.find('"', 1);

@@ -141,6 +141,7 @@ bool WriteRegString(const std::string& path, const std::string& valueName, const
 
 std::string ReadIniString(const std::string& file, const std::string& section, const std::string& key,
                           const std::string& def) {
+  if (file.empty()) return def;  // an empty name would make the system pick a file of its own
   try {
     std::vector<char> buf(10241);
     DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buf.data(), DWORD(buf.size()),
@@ -158,6 +159,7 @@ int64_t ReadIniInt(const std::string& file, const std::string& section, const st
 
 bool WriteIniString(const std::string& file, const std::string& section, const std::string& key,
                     const std::string& value) {
+  if (file.empty()) return false;
   return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) != FALSE;
 }
 

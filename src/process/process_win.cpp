@@ -1,14 +1,17 @@
 #include "process/process_win.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "paths/platform.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "process/analizer.h"
 #include "process/psapi_win.h"
 #include "process/tlhelp32_win.h"
+#include "process/waitend.h"
 
 namespace {
 
@@ -46,16 +49,19 @@ bool Matches(const SoughtProcess& sought, const std::string& full, const std::st
 }
 
 // All process identifiers, in the system's order; the buffer grows while the
-// system fills it completely (there may be more).
-std::vector<DWORD> ProcessIds() {
+// system fills it completely (there may be more). `ok` tells a list that
+// could not be read from an empty one.
+std::vector<DWORD> ProcessIds(bool* ok = nullptr) {
   std::vector<DWORD> ids;
   DWORD size = 1024;
+  if (ok) *ok = false;
   for (;;) {
     ids.assign(size / sizeof(DWORD), 0);
     DWORD got = 0;
     if (!PsEnumProcesses(ids.data(), size, &got)) return {};
     if (got != size) {
       ids.resize(got / sizeof(DWORD));
+      if (ok) *ok = true;
       return ids;
     }
     size += 1024;
@@ -105,19 +111,27 @@ std::string PathByImageName(DWORD pid, std::string& bare) {
   return result;
 }
 
-DWORD FindByProcessList(const SoughtProcess& sought, bool modules) {
-  std::vector<DWORD> ids = ProcessIds();
+// Full path and bare name of one process, by whichever route works.
+std::string PathOfProcess(DWORD pid, bool modules, std::string& bare) {
+  bare.clear();
+  std::string full = modules ? PathByModule(pid, bare) : std::string();
+  if (full.empty() && bare.empty()) full = PathByImageName(pid, bare);
+  return full;
+}
+
+DWORD FindInList(const SoughtProcess& sought, const std::vector<DWORD>& ids, bool modules) {
   // From the last identifier to the first: the last match in list order wins.
   for (size_t i = ids.size(); i-- > 0;) {
     if (ids[i] == 0) continue;  // the idle process has no executable
     std::string bare;
-    std::string full = modules ? PathByModule(ids[i], bare) : std::string();
-    if (full.empty() && bare.empty()) full = PathByImageName(ids[i], bare);
+    std::string full = PathOfProcess(ids[i], modules, bare);
     if (full.empty() && bare.empty()) continue;
     if (Matches(sought, full, bare)) return ids[i];
   }
   return 0;
 }
+
+DWORD FindByProcessList(const SoughtProcess& sought, bool modules) { return FindInList(sought, ProcessIds(), modules); }
 
 DWORD FindBySnapshot(const SoughtProcess& sought) {
   HANDLE snap = ThCreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -133,18 +147,6 @@ DWORD FindBySnapshot(const SoughtProcess& sought) {
   }
   CloseHandle(snap);
   return found;
-}
-
-bool ProcessListed(DWORD pid) {
-  for (DWORD id : ProcessIds())
-    if (id == pid) return true;
-  return false;
-}
-
-DWORD ElapsedSince(DWORD start) { return GetTickCount() - start; }  // unsigned: safe across the wrap
-
-bool LimitPassed(DWORD start, int limitMs) {
-  return limitMs >= 1 && ElapsedSince(start) > static_cast<DWORD>(limitMs);
 }
 
 BOOL CALLBACK CollectWindow(HWND wnd, LPARAM param) {
@@ -168,6 +170,58 @@ WindowFacts FactsOf(uintptr_t window, void*) {
   return f;
 }
 
+// The wait's seam on Win32: the process list of the family in use, and a
+// SYNCHRONIZE handle on the process found.
+class WinProcessWait : public ProcessWaitEnv {
+ public:
+  explicit WinProcessWait(const std::string& name)
+      : mode_(EffectiveMode()), sought_(MakeSoughtProcess(name, ShortForm(Trim(name)), false)) {}
+  ~WinProcessWait() override {
+    if (held_) CloseHandle(held_);
+  }
+  void Pump(uint32_t ms) override { PumpMessagesFor(ms); }
+  uint64_t Tick() override { return TickCount(); }
+  bool SnapshotFamily() override { return mode_ == ProcessListMode::ToolHelp; }
+  ProcessSearch Search(uint32_t& pid) override {
+    pid = 0;
+    if (!sought_.valid) return ProcessSearch::NotFound;
+    if (mode_ == ProcessListMode::ToolHelp) {
+      HANDLE snap = ThCreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+      if (!snap) return ToolHelpAvailable() ? ProcessSearch::ListFailed : ProcessSearch::NotFound;
+      CloseHandle(snap);
+      pid = FindBySnapshot(sought_);
+    } else {
+      bool ok = false;
+      std::vector<DWORD> ids = ProcessIds(&ok);
+      // Without PSAPI there is no list to wait on at all: nothing to find, as before.
+      if (!ok) return PsapiAvailable() ? ProcessSearch::ListFailed : ProcessSearch::NotFound;
+      pid = FindInList(sought_, ids, mode_ == ProcessListMode::Modules);
+    }
+    return pid ? ProcessSearch::Found : ProcessSearch::NotFound;
+  }
+  bool Hold(uint32_t pid) override {
+    held_ = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    return held_ != nullptr;
+  }
+  bool HeldEnded() override { return WaitForSingleObject(held_, 0) == WAIT_OBJECT_0; }
+  ProcessSearch StillListed(uint32_t pid) override {
+    bool ok = false;
+    std::vector<DWORD> ids = ProcessIds(&ok);
+    if (!ok) return ProcessSearch::ListFailed;
+    if (std::find(ids.begin(), ids.end(), DWORD(pid)) == ids.end()) return ProcessSearch::NotFound;
+    std::string bare;
+    std::string full = PathOfProcess(pid, mode_ == ProcessListMode::Modules, bare);
+    // A path that cannot be read is taken for the same program: waiting too long is the safe side.
+    if (full.empty() && bare.empty()) return ProcessSearch::Found;
+    return Matches(sought_, full, bare) ? ProcessSearch::Found : ProcessSearch::NotFound;
+  }
+
+ private:
+  ProcessListMode mode_;
+  SoughtProcess sought_;
+  HANDLE held_ = nullptr;
+};
+
 }  // namespace
 
 void SetProcessListMode(ProcessListMode mode) { g_mode = mode; }
@@ -188,22 +242,8 @@ DWORD FindProcessByPath(const std::string& path, bool fullPathOnly) {
 bool IsProcessRunning(const std::string& path) { return FindProcessByPath(TrimStripQuotes(path), false) != 0; }
 
 void WaitForProcessEnd(const std::string& path, int timeLimitMs) {
-  const std::string name = TrimStripQuotes(path);
-  const DWORD start = GetTickCount();
-  PumpMessagesFor(1000);
-  if (EffectiveMode() != ProcessListMode::ToolHelp) {
-    // Follow the one process found; another start of the same file later on
-    // does not keep the wait going.
-    DWORD pid = FindProcessByPath(name, false);
-    if (!pid) return;
-    do {
-      PumpMessagesFor(1000);
-    } while (!LimitPassed(start, timeLimitMs) && ProcessListed(pid));
-    return;
-  }
-  do {
-    PumpMessagesFor(1000);
-  } while (!LimitPassed(start, timeLimitMs) && IsProcessRunning(name));
+  WinProcessWait env(TrimStripQuotes(path));
+  WaitForProcessEndWith(env, timeLimitMs);
 }
 
 HWND RootOwner(HWND wnd) {

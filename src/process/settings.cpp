@@ -17,9 +17,14 @@ std::string InfoFileNameOf(const std::string& infoFileName) { return ExtractFile
 
 std::string OriginalFileNameOf(const std::string& infoFileName) {
   std::string name = InfoFileNameOf(infoFileName);
+  if (name.empty()) return name;  // no INFO file, so no ORIGINAL file either
   size_t dot = name.find('.');
   if (dot != std::string::npos) name.erase(dot);
   return name + ".original";
+}
+
+std::string AgentFilePath(const std::string& agentDir, const std::string& fileName) {
+  return fileName.empty() ? std::string() : agentDir + fileName;
 }
 
 bool SwitchTextOn(const std::string& text) { return text == "1"; }

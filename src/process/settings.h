@@ -10,8 +10,12 @@
 // ---- file names ----
 // "dir\Product.info" -> "Product.info"
 std::string InfoFileNameOf(const std::string& infoFileName);
-// "Product.info" -> "Product.original"; "My.App.info" -> "My.original"
+// "Product.info" -> "Product.original"; "My.App.info" -> "My.original";
+// empty when there is no INFO file name.
 std::string OriginalFileNameOf(const std::string& infoFileName);
+// agentDir (with its trailing "\") + fileName; empty for an empty name, so
+// that a missing name never stands for the folder itself.
+std::string AgentFilePath(const std::string& agentDir, const std::string& fileName);
 
 // ---- switches ----
 // INI switches are on exactly when their text is "1".

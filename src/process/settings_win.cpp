@@ -61,12 +61,12 @@ void UseAgentPackage(const TGFileInfo& ownPackage) { SetAgentFiles(OwnFolder(tru
 
 std::string InfoFilePath() {
   KnowFiles();
-  return g_agentDir + InfoFileNameOf(g_infoFileName);
+  return AgentFilePath(g_agentDir, InfoFileNameOf(g_infoFileName));
 }
 
 std::string OriginalFilePath() {
   KnowFiles();
-  return g_agentDir + OriginalFileNameOf(g_infoFileName);
+  return AgentFilePath(g_agentDir, OriginalFileNameOf(g_infoFileName));
 }
 
 std::string ReadAutoUpdateText(const std::string& key, const std::string& def) {

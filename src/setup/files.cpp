@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "paths/utils.h"
 
@@ -31,6 +32,12 @@ std::string FreeSpaceRoot(std::string& path, bool driveRoot) {
     if (cut != std::string::npos) path.erase(cut);
   }
   return path;
+}
+
+std::string SelfDeleteBatchName(uint32_t processId, uint32_t salt) {
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08X", unsigned(salt));
+  return "_DEL_ME_" + std::to_string(processId) + "_" + hex + ".BAT";
 }
 
 std::string SelfDeleteBatchText(const std::string& exe, const std::string& dir, const std::string& batchPath,

@@ -22,6 +22,10 @@ std::string FileBaseName(const std::string& path, bool all);
 // character on. An empty path stays empty. Returns the new path.
 std::string FreeSpaceRoot(std::string& path, bool driveRoot);
 
+// File name of one process's self-delete batch: "_DEL_ME_" + process id +
+// "_" + a number in hexadecimal + ".BAT", so that instances never share one.
+std::string SelfDeleteBatchName(uint32_t processId, uint32_t salt);
+
 // The lines of the self-delete batch, each ending with CR LF. `quote` is the
 // quote character text (empty when short names are used).
 std::string SelfDeleteBatchText(const std::string& exe, const std::string& dir, const std::string& batchPath,

@@ -7,6 +7,7 @@
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "paths/zdebug.h"
+#include "setup/deltree.h"
 
 namespace {
 
@@ -203,30 +204,48 @@ bool DeleteFiles(const std::string& mask, bool clearAttributes) {
   return found;
 }
 
-bool DeleteTree(const std::string& folder, bool clearAttributes) {
-  if (folder.empty()) return false;
-  std::string dir = NormalizeDirSlash(folder, false);
-  bool existed = DirectoryExistsA(dir);
-  DeleteFiles(dir + "\\*.*", clearAttributes);
-  WIN32_FIND_DATAA fd;
-  HANDLE f = FindFirstFileA((dir + "\\*.*").c_str(), &fd);
-  if (f != INVALID_HANDLE_VALUE) {
+namespace {
+// The tree seam on Win32: a reparse point is reported by its own attributes,
+// never through its target.
+class WinTreeFs : public TreeFs {
+ public:
+  bool Stat(const std::string& path, TreeEntry& what) override {
+    DWORD a = GetFileAttributesA(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return false;
+    what = Entry(a, "");
+    return true;
+  }
+  std::vector<TreeEntry> List(const std::string& folder) override {
+    std::vector<TreeEntry> out;
+    WIN32_FIND_DATAA fd;
+    HANDLE f = FindFirstFileA((folder + "\\*.*").c_str(), &fd);
+    if (f == INVALID_HANDLE_VALUE) return out;
     do {
-      DWORD a = fd.dwFileAttributes;
-      if (!(a & FILE_ATTRIBUTE_DIRECTORY) || (a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) ||
-          IsDotEntry(fd.cFileName))
-        continue;
-      std::string sub = dir + "\\" + fd.cFileName;
-      // A junction or link is removed as a link: emptying it would delete
-      // files that live outside the tree.
-      if (!(a & FILE_ATTRIBUTE_REPARSE_POINT)) DeleteTree(sub, clearAttributes);
-      if (clearAttributes) SetFileAttributesA(sub.c_str(), FILE_ATTRIBUTE_NORMAL);
-      RemoveDirectoryA(sub.c_str());
+      if (!IsDotEntry(fd.cFileName)) out.push_back(Entry(fd.dwFileAttributes, fd.cFileName));
     } while (FindNextFileA(f, &fd));
     FindClose(f);
+    return out;
   }
-  RemoveDirectoryA(dir.c_str());
-  return existed && !DirectoryExistsA(dir);
+  void ClearAttributes(const std::string& path) override { SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL); }
+  bool RemoveFile(const std::string& path) override { return ::DeleteFileA(path.c_str()) != 0; }
+  bool RemoveFolder(const std::string& path) override { return ::RemoveDirectoryA(path.c_str()) != 0; }
+
+ private:
+  static TreeEntry Entry(DWORD a, const char* name) {
+    TreeEntry e;
+    e.name = name;
+    e.folder = (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    e.hidden = (a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+    e.link = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return e;
+  }
+};
+}  // namespace
+
+bool DeleteTree(const std::string& folder, bool clearAttributes) {
+  if (folder.empty()) return false;
+  WinTreeFs fs;
+  return DeleteTreeWith(fs, NormalizeDirSlash(folder, false), clearAttributes);
 }
 
 // Searches the visible sub-folders of dir, depth first in listing order,
@@ -285,14 +304,37 @@ std::string FindFolderOnDrives(const std::string& folderOrPath, UINT driveType) 
   return "";
 }
 
+namespace {
+// A batch file of this process's own, made exclusively: a file of that name
+// made by anyone else (an earlier instance, a planted link) is never reused.
+HANDLE CreateOwnBatch(const std::string& dir, std::string& path) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path = dir + SelfDeleteBatchName(GetCurrentProcessId(), GetTickCount() + DWORD(attempt) * 7919u);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return h;
+    DWORD e = GetLastError();
+    if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS && e != ERROR_ACCESS_DENIED) break;
+  }
+  path.clear();
+  return INVALID_HANDLE_VALUE;
+}
+}  // namespace
+
 void SelfDeleteBatch(bool removeFolder, bool shortNames) {
-  std::string batch = TempDir(true) + "_DEL_ME_.BAT";
+  std::string temp = TempDir(true);
+  if (temp.empty()) return;  // never a batch in whatever the current folder is
+  std::string batch;
+  HANDLE h = CreateOwnBatch(temp, batch);
+  if (h == INVALID_HANDLE_VALUE) {
+    DebugLinePid(" SelfDeleteBatch: no batch file could be made in " + temp);
+    return;
+  }
   std::string q = "\"";
   std::string exe = OwnExePathWin();
   std::string dir = NormalizeDirSlash(ExtractFileDir(exe), false);
+  std::string runPath = batch;
   if (shortNames) {
-    // The batch file must exist before its short name can be asked for.
-    WriteFileText(batch, "ABC\r\n", 0, false);
+    // The batch file exists now, so its short name can be asked for.
     std::string sb = ShortPath(batch), se = ShortPath(exe), sd = ShortPath(dir);
     // Without every short form the long, quoted names are the safe choice.
     if (!sb.empty() && !se.empty() && !sd.empty()) {
@@ -301,12 +343,20 @@ void SelfDeleteBatch(bool removeFolder, bool shortNames) {
       exe = se;
       dir = sd;
     }
-    DeleteFileA(batch.c_str());
   }
   std::string text = SelfDeleteBatchText(exe, dir, batch, removeFolder, q);
+  DWORD written = 0;
+  bool ok = WriteFile(h, text.data(), DWORD(text.size()), &written, nullptr) && written == text.size();
+  CloseHandle(h);
+  if (!ok) {
+    DeleteFileA(runPath.c_str());
+    return;
+  }
   // Leave the executable's folder so that it is not in use when the batch removes it.
   SetCurrentDirectoryA(TempDir(false).c_str());
-  if (WriteFileText(batch, text, 0, false)) WinExec(batch.c_str(), SW_HIDE);
+  // Quoted: a temporary folder with a blank must not start another program.
+  std::string command = "\"" + runPath + "\"";
+  WinExec(command.c_str(), SW_HIDE);
 }
 
 bool EjectCdDrive(const std::string& path) {

@@ -35,8 +35,9 @@ std::string FindFileInTree(const std::string& folder, const std::string& name);
 std::string FindFileOnDrives(const std::string& name, UINT driveType);
 std::string FindFolderInTree(const std::string& folder, const std::string& name);
 std::string FindFolderOnDrives(const std::string& folderOrPath, UINT driveType);
-// Writes "_DEL_ME_.BAT" into the temporary folder and starts it hidden; it
-// deletes the running executable (and its folder) once the process has ended.
+// Makes a batch file of this process's own (see SelfDeleteBatchName) in the
+// temporary folder and starts it hidden; it deletes the running executable
+// (and its folder) once the process has ended, then itself.
 void SelfDeleteBatch(bool removeFolder, bool shortNames);
 bool EjectCdDrive(const std::string& path);
 // Last error text and the data, file and free sizes behind a failed write.

@@ -56,6 +56,23 @@ EngineCommand BuildEngineCommandLine(const std::string& entry, const std::string
 
 std::string SetupFolderName(uint32_t exeDosTime) { return "SETUP_" + std::to_string(exeDosTime & 0xFFFF); }
 
+std::string SetupFolderCandidate(uint32_t exeDosTime, int attempt) {
+  std::string name = SetupFolderName(exeDosTime);
+  return attempt > 0 ? name + "_" + std::to_string(attempt) : name;
+}
+
+EngineOutcome RunEngineWithAtom(EngineAtomEnv& env, const std::string& atomName) {
+  uint16_t atom = env.AddAtom(atomName);
+  if (atom == 0) env.Debug(" GlobalAddAtom failed: " + atomName + "; the engine's outcome will be unknown");
+  env.RunEngine();
+  // Without our atom a missing one proves nothing; one that is there is not ours to remove.
+  if (atom == 0) return EngineOutcome::Unknown;
+  uint16_t left = env.FindAtom(atomName);
+  if (left == 0) return EngineOutcome::Completed;
+  env.DeleteAtom(left);
+  return EngineOutcome::NotCompleted;
+}
+
 std::string SpaceQuestion(const SpaceTexts& t, bool tempDriveNotice, const std::string& folder, double required,
                           double freeBytes) {
   std::string drive = folder.empty() ? std::string() : UpperCase(folder.substr(0, 1)) + ":";

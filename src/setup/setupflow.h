@@ -35,6 +35,29 @@ EngineCommand BuildEngineCommandLine(const std::string& entry, const std::string
 
 // "SETUP_" + the time-of-day half of the executable's DOS modification time.
 std::string SetupFolderName(uint32_t exeDosTime);
+// The names tried, in order, for a setup folder that must be new: attempt 0
+// is SetupFolderName, attempt k > 0 adds "_" + k (SETUP_45677_1, ...).
+std::string SetupFolderCandidate(uint32_t exeDosTime, int attempt);
+
+// The completion atom around one engine run. The atom table and the engine
+// are reached through this seam.
+class EngineAtomEnv {
+ public:
+  virtual ~EngineAtomEnv() = default;
+  virtual uint16_t AddAtom(const std::string& name) = 0;   // 0 when it could not be added
+  virtual uint16_t FindAtom(const std::string& name) = 0;  // 0 when it is not there
+  virtual void DeleteAtom(uint16_t atom) = 0;
+  virtual void RunEngine() = 0;  // starts the engine and waits for it and its dialog
+  virtual void Debug(const std::string& line) = 0;
+};
+enum class EngineOutcome {
+  Completed,     // the engine removed the atom
+  NotCompleted,  // the atom is still there
+  Unknown,       // the atom could not be added, so its absence says nothing
+};
+// Adds the atom, runs the engine and reads the atom again (removing it when
+// the engine left it).
+EngineOutcome RunEngineWithAtom(EngineAtomEnv& env, const std::string& atomName);
 
 struct SpaceTexts {
   std::string s2, s3, s4, s5, s6;

@@ -1,5 +1,6 @@
 #include "setup/stubsetup_win.h"
 
+#include <functional>
 #include <memory>
 
 #include "dialogs/zmsgbox_win.h"
@@ -7,6 +8,7 @@
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "setup/files_win.h"
+#include "setup/heldpackage_win.h"
 #include "setup/setupflow.h"
 #include "setup/unpack_win.h"
 #include "setup/zlibopen.h"
@@ -16,18 +18,54 @@
 #include "process/settings_win.h"
 
 namespace {
-std::string g_setupFolder;
+std::string g_setupFolder;  // only ever a folder this process made
 std::string g_roomierBase;
-std::string g_alternativeFolder;
+std::string g_alternativeFolder;  // likewise
 const char* const kAtomPrefix = "AutoUpdateAtomTokenByZelkan";
+// Names tried before giving up on a new folder.
+constexpr int kFolderAttempts = 1000;
+int g_flowDepth = 0;
+bool g_flowAbort = false;
 
-// A fresh folder: an old tree of that name goes first.
-void MakeFreshFolder(const std::string& path) {
-  if (DirectoryExistsA(path)) DeleteTree(path, true);
-  ForceDirectories(path);
+// Marks the setup flow as running; the outermost one starts without an abort.
+struct FlowRunning {
+  FlowRunning() {
+    if (g_flowDepth++ == 0) g_flowAbort = false;
+  }
+  ~FlowRunning() { --g_flowDepth; }
+};
+
+// Makes the folder only when nothing is at that name yet: an existing folder
+// (another setup's, or a link planted there) is never taken over or emptied.
+// `tryAnother` tells whether another name may still succeed.
+bool MakeNewFolder(const std::string& path, bool& tryAnother) {
+  ForceDirectories(ExtractFileDir(path));
+  if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+  DWORD e = GetLastError();
+  tryAnother = e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS || e == ERROR_ACCESS_DENIED;
+  return false;
+}
+
+// An absolute folder: a relative one would land in whatever the current folder is.
+bool IsAbsoluteFolder(const std::string& p) {
+  return p.size() >= 3 && ((p[1] == ':' && p[2] == '\\') || (p[0] == '\\' && p[1] == '\\'));
 }
 
 std::string EngineTag() { return "_" + std::to_string(GetCurrentThreadId()); }
+
+// The completion atom in the system's global atom table; the engine run itself is the caller's.
+class WinEngineAtoms : public EngineAtomEnv {
+ public:
+  explicit WinEngineAtoms(std::function<void()> run) : run_(std::move(run)) {}
+  uint16_t AddAtom(const std::string& name) override { return GlobalAddAtomA(name.c_str()); }
+  uint16_t FindAtom(const std::string& name) override { return GlobalFindAtomA(name.c_str()); }
+  void DeleteAtom(uint16_t atom) override { GlobalDeleteAtom(atom); }
+  void RunEngine() override { run_(); }
+  void Debug(const std::string& line) override { DebugLinePid(line); }
+
+ private:
+  std::function<void()> run_;
+};
 
 // Runs the engine and reports whether it removed its completion atom.
 bool RunEngine(const std::string& commandLine, const std::string& tag, bool foreground) {
@@ -35,23 +73,24 @@ bool RunEngine(const std::string& commandLine, const std::string& tag, bool fore
   std::string checkLink = GetCheckforNewUpdateLink();
   DebugLinePid(" ==== WinExec(Engine.exe) >>" + commandLine + "<<");
   std::string atomName = kAtomPrefix + tag;
-  GlobalAddAtomA(atomName.c_str());
-  HANDLE proc = StartProcess(commandLine, foreground ? SW_SHOW : SW_HIDE);
-  if (!proc) DebugLinePid(" Engine not started: " + LastErrorText());
-  if (g_MainWindow) ShowWindow(g_MainWindow, SW_HIDE);
-  PumpMessagesFor(1000);
-  WaitForProcess(proc);
-  DWORD code = 0;
-  if (proc && GetExitCodeProcess(proc, &code))
-    g_ExitCode = int(code);
-  else
-    g_ExitCode = proc ? 0 : kExitSetupFailed;
-  if (proc) CloseHandle(proc);
-  WaitWhileWindowExists(".SDialog_Class_Name." + tag, "");
-  PumpMessagesFor(1000);
-  ATOM atom = GlobalFindAtomA(atomName.c_str());
-  bool result = atom == 0;
-  if (atom) GlobalDeleteAtom(atom);
+  WinEngineAtoms atoms([&] {
+    HANDLE proc = StartProcess(commandLine, foreground ? SW_SHOW : SW_HIDE);
+    if (!proc) DebugLinePid(" Engine not started: " + LastErrorText());
+    if (g_MainWindow) ShowWindow(g_MainWindow, SW_HIDE);
+    PumpMessagesFor(1000);
+    WaitForProcess(proc);
+    DWORD code = 0;
+    if (proc && GetExitCodeProcess(proc, &code))
+      g_ExitCode = int(code);
+    else
+      g_ExitCode = proc ? 0 : kExitSetupFailed;
+    if (proc) CloseHandle(proc);
+    WaitWhileWindowExists(".SDialog_Class_Name." + tag, "");
+    PumpMessagesFor(1000);
+  });
+  // Only an atom that was added and is gone means the engine finished; an
+  // unknown outcome keeps the shortcuts.
+  bool result = RunEngineWithAtom(atoms, atomName) == EngineOutcome::Completed;
   if (result) {
     if (GetRemoveStartUpShortcut() && !startUpLink.empty() && FileExistsA(startUpLink))
       DeleteFileA(startUpLink.c_str());
@@ -64,8 +103,23 @@ bool RunEngine(const std::string& commandLine, const std::string& tag, bool fore
 
 std::string GetSetupFolder() {
   if (g_setupFolder.empty()) {
-    g_setupFolder = TempDir(true) + SetupFolderName(FileDosTime(OwnExePath()));
-    MakeFreshFolder(g_setupFolder);
+    std::string temp = TempDir(true);
+    if (!IsAbsoluteFolder(temp)) {
+      DebugLinePid(" No temporary folder: no setup folder >" + temp + "<");
+      return g_setupFolder;
+    }
+    // Another setup with the same stamp (or a copy of this agent) may be at
+    // work in SETUP_n: take the next free name rather than its folder.
+    uint32_t stamp = FileDosTime(OwnExePath());
+    bool tryAnother = true;
+    for (int attempt = 0; attempt < kFolderAttempts && tryAnother; ++attempt) {
+      std::string path = temp + SetupFolderCandidate(stamp, attempt);
+      if (MakeNewFolder(path, tryAnother)) {
+        g_setupFolder = path;
+        break;
+      }
+    }
+    if (g_setupFolder.empty()) DebugLinePid(" No setup folder could be made in " + temp + ": " + LastErrorText());
   }
   return g_setupFolder;
 }
@@ -74,6 +128,16 @@ std::string NewSetupFolder() {
   g_setupFolder.clear();
   return GetSetupFolder();
 }
+
+void RemoveSetupFolder() {
+  if (g_setupFolder.empty()) return;
+  DeleteTree(g_setupFolder, false);
+  if (!DirectoryExistsA(g_setupFolder)) g_setupFolder.clear();
+}
+
+bool SetupFlowRunning() { return g_flowDepth > 0; }
+void RequestSetupAbort() { g_flowAbort = true; }
+bool SetupAbortRequested() { return g_flowAbort; }
 
 HANDLE StartProcess(const std::string& commandLine, int show) {
   STARTUPINFOA si{};
@@ -117,6 +181,10 @@ void SetStatusText(HWND window, const std::string& text, const std::string& face
 
 bool SpaceIsEnough(const std::string& folder, const std::string& package) {
   TGFileInfo info(package);
+  return SpaceIsEnough(folder, info);
+}
+
+bool SpaceIsEnough(const std::string& folder, const TGFileInfo& info) {
   double required = double(info.SpaceRequired(folder));
   return required < FreeDiskSpace(folder) && DirectoryExistsA(folder);
 }
@@ -144,7 +212,9 @@ bool FindRoomierTempDrive() {
     if (GetDriveTypeA(root.c_str()) != DRIVE_FIXED) continue;
     std::string probe = root + "TEMP";
     if (DirectoryExistsA(probe)) probe = root + "TEMP\\TEMP" + RandomRangeText(10000, 100000);
-    ForceDirectories(probe);
+    // Only a probe folder made here is written to and removed again.
+    bool unused = false;
+    if (!MakeNewFolder(probe, unused)) continue;
     std::string test = probe + "\\~aa.tmp";
     WriteFileText(test, "aa", 0, false);
     if (FileExistsA(test)) freeBytes[i] = FreeDiskSpace(probe);
@@ -168,8 +238,14 @@ bool FindRoomierTempDrive() {
 
 std::string GetAlternativeFolder() {
   if (g_alternativeFolder.empty() && !g_roomierBase.empty()) {
-    g_alternativeFolder = g_roomierBase + "_" + RandomRangeText(10000, 100000);
-    MakeFreshFolder(g_alternativeFolder);
+    bool tryAnother = true;
+    for (int attempt = 0; attempt < kFolderAttempts && tryAnother; ++attempt) {
+      std::string path = g_roomierBase + "_" + RandomRangeText(10000, 100000);
+      if (MakeNewFolder(path, tryAnother)) {
+        g_alternativeFolder = path;
+        break;
+      }
+    }
   }
   return g_alternativeFolder;
 }
@@ -182,15 +258,30 @@ void RemoveAlternativeFolder() {
 
 bool RunSetup(std::string target, const std::string& package, const std::string& agentName,
               const std::string& arguments, bool foreground) {
+  HeldPackage held(package);
+  return RunSetup(target, held, agentName, arguments, foreground);
+}
+
+bool RunSetup(std::string target, HeldPackage& package, const std::string& agentName, const std::string& arguments,
+              bool foreground) {
+  FlowRunning flow;
   bool result = false;
-  auto info = std::make_unique<TGFileInfo>(package);
+  auto info = std::make_unique<TGFileInfo>(package.Info());
   bool proceed = true;
   if (info->ActivityBar() && g_ActivityBar) ShowWindow(g_ActivityBar, SW_SHOW);
   SetStatusText(g_MainWindow, info->GetLangText("s1", "Extracting Files..."), info->FontName(), info->Charset(),
                 info->FontSize());
-  if (!SpaceIsEnough(target, package) && FindRoomierTempDrive()) target = GetAlternativeFolder();
+  if (!SpaceIsEnough(target, *info) && FindRoomierTempDrive()) {
+    std::string alternative = GetAlternativeFolder();
+    if (!alternative.empty()) target = alternative;
+  }
   DebugLine("========= ForegroundOp=" + BoolText(foreground) + " ==========");
-  if (foreground) proceed = ConfirmTempSpace(target, package, *info);
+  if (target.empty()) {
+    // Never extract relative to the current folder.
+    DebugLinePid(" RunSetup: no setup folder, nothing is extracted");
+    proceed = false;
+  }
+  if (proceed && foreground) proceed = ConfirmTempSpace(target, package.Path(), *info);
   if (proceed) {
     std::string prompt = info->GetLangText("s8", "Please insert <B>DISK #<DISK_NUM></B> and press OK to continue");
     std::string title = info->GetLangText("Attention", "Attention");
@@ -223,6 +314,7 @@ bool RunSetup(std::string target, const std::string& package, const std::string&
 }
 
 void StartSetupMode(HWND window) {
+  FlowRunning flow;
   KillTimer(window, 1);
   TGFileInfo& own = OwnPackage();
   std::string agentName = own.WriteAgentCopy() ? own.AgentExeName() : std::string();
@@ -245,7 +337,7 @@ void StartSetupMode(HWND window) {
              own.GetLangText("BtnText", kDefaultButtonTexts));
   }
   RemoveAlternativeFolder();
-  DeleteTree(GetSetupFolder(), false);
+  RemoveSetupFolder();
   DebugLinePid(" ==== Setup ExitCode=" + std::to_string(g_ExitCode));
   PostQuitMessage(0);
 }

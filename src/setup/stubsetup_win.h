@@ -7,13 +7,29 @@
 
 class TGFileInfo;
 
-std::string GetSetupFolder();  // made on first use
+class HeldPackage;
+
+// Made on first use, always as a new folder of the temporary folder
+// (SETUP_n, else the next free SETUP_n_k); empty when none could be made.
+std::string GetSetupFolder();
 // Forgets the folder of an earlier run and makes a fresh one (one per update).
 std::string NewSetupFolder();
+// Removes the setup folder this process made, if any; never makes one.
+void RemoveSetupFolder();
 void StartSetupMode(HWND window);
 bool RunSetup(std::string target, const std::string& package, const std::string& agentName,
               const std::string& arguments, bool foreground);
+// The same for a package already held (checked before); it is read only
+// through that handle.
+bool RunSetup(std::string target, HeldPackage& package, const std::string& agentName, const std::string& arguments,
+              bool foreground);
+// While the setup flow runs, a window close must not pull its folder away:
+// it asks the flow to stop at the next item instead.
+bool SetupFlowRunning();
+void RequestSetupAbort();
+bool SetupAbortRequested();
 bool SpaceIsEnough(const std::string& folder, const std::string& package);
+bool SpaceIsEnough(const std::string& folder, const TGFileInfo& info);
 bool ConfirmTempSpace(const std::string& folder, const std::string& package, TGFileInfo& info);
 bool FindRoomierTempDrive();
 std::string GetAlternativeFolder();

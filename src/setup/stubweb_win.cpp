@@ -8,6 +8,7 @@
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "setup/files_win.h"
+#include "setup/heldpackage_win.h"
 #include "setup/setupflow.h"
 #include "setup/stubsetup_win.h"
 #include "process/procstate_win.h"
@@ -23,15 +24,27 @@ void WriteAgentCopyOfStub(const std::string& agentName) {
     if (l < bytes.size() && bytes.size() - l < 10000) bytes.resize(l);
   }
   if (bytes.size() > 5) bytes[bytes.size() - 5] = 1;
-  WriteFileText(NormalizeDirSlash(GetSetupFolder(), true) + agentName, bytes, FileDosTime(OwnExePath()), false);
+  std::string folder = GetSetupFolder();
+  if (folder.empty()) return;  // never beside whatever the current folder is
+  WriteFileText(NormalizeDirSlash(folder, true) + agentName, bytes, FileDosTime(OwnExePath()), false);
 }
+
+// The downloaded setup goes when the branch ends, however it ends.
+struct DeleteWhenDone {
+  std::string path;
+  bool on = false;
+  ~DeleteWhenDone() {
+    if (on) DeleteFileA(path.c_str());
+  }
+};
 }  // namespace
 
 void WebDownloadSetup(const std::string& setupFolder, const std::string& base, const std::string& name) {
   TGFileInfo& own = OwnPackage();
   std::string error;
   int failure = kExitSetupFailed;  // the exit code when error is set
-  bool deleteAfter = false;
+  DeleteWhenDone downloaded;
+  bool& deleteAfter = downloaded.on;
   bool hidden = SwitchPresent("/hide") || own.Silent();
   std::string buttons = own.GetLangText("BtnText", kDefaultButtonTexts);
   int charset = own.Charset();
@@ -55,6 +68,7 @@ void WebDownloadSetup(const std::string& setupFolder, const std::string& base, c
     }
     SetHttpAbort(false);
     setupPath = TempDir(true) + name;
+    downloaded.path = setupPath;
     if (error.empty()) {
       std::string content;
       HttpDownload(hidden ? 0 : reinterpret_cast<intptr_t>(g_MainWindow), url, setupPath, content,
@@ -67,17 +81,25 @@ void WebDownloadSetup(const std::string& setupFolder, const std::string& base, c
     UpdateProgressBars(0, 0, 10, 0, 1, "");
     PumpMessagesFor(700);
   }
-  if (error.empty()) {
-    auto info = std::make_unique<TGFileInfo>(setupPath);
-    if (!TokensMatch(info->WebToken(false), own.WebToken(false))) {
-      error = DescribeHttpErrorPage(setupPath, "", url, "Bad Secret Token!", false);
-      // A server's error page saved as the setup is a failed download, not a foreign package.
-      failure = error == "Bad Secret Token!" ? kExitPackageDamaged : kExitSetupFailed;
+  {
+    // Held from the token check to the end of the extraction: the setup that
+    // was checked is the one that runs, and nobody can swap it meanwhile.
+    HeldPackage held;
+    if (error.empty()) {
+      held.Open(setupPath);
+      auto info = std::make_unique<TGFileInfo>(held.Info());
+      if (!TokensMatch(info->WebToken(false), own.WebToken(false))) {
+        error = DescribeHttpErrorPage(setupPath, "", url, "Bad Secret Token!", false);
+        // A server's error page saved as the setup is a failed download, not a foreign package.
+        failure = error == "Bad Secret Token!" ? kExitPackageDamaged : kExitSetupFailed;
+      }
     }
+    if (error.empty()) RunSetup(setupFolder, held, "", CommandTail(), !hidden);
   }
-  if (error.empty()) RunSetup(setupFolder, setupPath, "", CommandTail(), !hidden);
   if (deleteAfter) DeleteFileA(setupPath.c_str());
+  deleteAfter = false;
   if (!error.empty()) g_ExitCode = error == "!" ? kExitUserCancelled : failure;
+  // Under hidden operation the box itself only writes its text to the debug channel.
   if (!error.empty() && error != "!") ErrorMsg(0, error, own.GetLangText("Error", "Error"), charset, buttons);
 }
 

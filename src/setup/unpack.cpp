@@ -103,7 +103,7 @@ struct AbandonGuard {
   }
 };
 
-enum class ItemResult { Done, Broken };
+enum class ItemResult { Done, Broken, Aborted };
 
 class Extraction {
  public:
@@ -156,9 +156,15 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome&
       int64_t end = env_.LogicalEnd(path);
       env_.Debug("FileLen=" + std::to_string(end));
       if (rec.PackageSignature == kPackageSignature) {
-        if (ExtractVolume(*vol, rec, end, volume == 1) == ItemResult::Broken) {
+        ItemResult r = ExtractVolume(*vol, rec, end, volume == 1);
+        if (r == ItemResult::Broken) {
           broken = true;
           outcome = ExtractOutcome::Damaged;
+          break;
+        }
+        if (r == ItemResult::Aborted) {
+          env_.Debug(PidText() + " Extraction stopped on request");
+          carryOn = false;
           break;
         }
         if (volume == 1) WriteAgentCopy(*vol, rec);
@@ -219,6 +225,7 @@ ItemResult Extraction::ExtractVolume(UnpackVolume& vol, const PackageTrailer& re
   int64_t pos = rec.FirstItemOffset;
   while (end - pos > kTrailerSize) {
     env_.ProcessMessages();
+    if (env_.Aborted()) return ItemResult::Aborted;
     uint8_t lenBytes[4];
     if (vol.ReadAt(pos, lenBytes, 4) != 4) return ItemResult::Broken;
     int32_t n = int32_t(GetU32(lenBytes));
@@ -282,10 +289,11 @@ ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size,
   std::string target = Join(name);
   bool existed = false;
   std::unique_ptr<UnpackTarget> out = env_.OpenTarget(target, false, existed);
+  bool writeOk = out != nullptr;
+  // Read before the progress step: updating the bars may change the last error.
+  std::string errorText = writeOk ? "" : env_.LastErrorText();
   if (!existed) Progress(req_, 1, 0);
   AbandonGuard guard{out.get()};
-  bool writeOk = out != nullptr;
-  std::string errorText = writeOk ? "" : env_.LastErrorText();
   int64_t total = 0;
   for (;;) {
     if (len > 0) {
@@ -359,10 +367,27 @@ void RunExtraction(UnpackEnv& env, const ExtractRequest& request, bool& checksum
   Extraction(env, request).Run(checksumOk, engineEntry, outcome ? *outcome : local);
 }
 
+namespace {
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-COM9 and LPT0-LPT9 (the
+// superscript digits 1-3 of the ANSI code page too) name devices whatever
+// extension follows.
+bool IsDeviceName(const std::string& name) {
+  std::string stem = UpperCase(name.substr(0, name.find('.')));
+  size_t last = stem.find_last_not_of(' ');
+  stem.erase(last == std::string::npos ? 0 : last + 1);
+  for (const char* d : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (stem == d) return true;
+  if (stem.size() != 4 || (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0)) return false;
+  unsigned char n = static_cast<unsigned char>(stem[3]);
+  return (n >= '0' && n <= '9') || n == 0xB9 || n == 0xB2 || n == 0xB3;
+}
+}  // namespace
+
 bool IsPlainFileName(const std::string& name) {
   if (name.find_first_of("\\/:") != std::string::npos) return false;
   // Names of only dots and blanks ("", ".", "..", ". .") resolve to a folder, not a file.
-  return name.find_first_not_of(". ") != std::string::npos;
+  if (name.find_first_not_of(". ") == std::string::npos) return false;
+  return !IsDeviceName(name);
 }
 
 int WriteFailureCount() { return g_writeFailures; }

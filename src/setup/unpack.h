@@ -71,6 +71,9 @@ class UnpackEnv {
   virtual void Debug(const std::string& line) = 0;
   // A file item the engine refused because its name leaves the target folder.
   virtual void UnsafeNameSkipped(const std::string& name) {}
+  // The user asked to stop: the run ends before the next item, like a
+  // cancelled disk prompt (no engine entry).
+  virtual bool Aborted() { return false; }
 };
 
 struct ExtractRequest {
@@ -99,11 +102,12 @@ enum class ExtractOutcome {
 // Runs one extraction. `checksumOk` is true when every volume reached passed
 // its checksum and every item could be read whole; `engineEntry` is the
 // starred name field (or header) of the last starred file, empty after a
-// cancelled disk prompt or a broken volume. EZLibError propagates.
+// cancelled disk prompt, an abort or a broken volume. EZLibError propagates.
 void RunExtraction(UnpackEnv& env, const ExtractRequest& request, bool& checksumOk, std::string& engineEntry,
                    ExtractOutcome* outcome = nullptr);
 
-// A file item's name may only name a file inside the target folder.
+// A file item's name may only name a file inside the target folder, and
+// never a device (CON, NUL, COM1.txt and the like).
 bool IsPlainFileName(const std::string& name);
 // Process-wide count of failed file writes (the error box shows once).
 int WriteFailureCount();

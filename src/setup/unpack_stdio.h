@@ -32,6 +32,10 @@ class StdioUnpackEnv : public UnpackEnv {
     if (keepDebug) debug.push_back(line);
   }
 
+  bool Aborted() override { return abortWhen && abortWhen(); }
+
+  // Answers Aborted(); without it the run is never aborted.
+  std::function<bool()> abortWhen;
   // Answers the disk prompt; without it every prompt is cancelled.
   std::function<bool(const std::string& text)> onPrompt;
   std::vector<std::string> prompts;

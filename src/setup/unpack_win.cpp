@@ -7,7 +7,10 @@
 #include "dialogs/zmsgbox_win.h"
 #include "paths/platform.h"
 #include "paths/utils_win.h"
+#include "package/checksum.h"
 #include "setup/files_win.h"
+#include "setup/heldpackage_win.h"
+#include "setup/stubsetup_win.h"
 #include "setup/unpack.h"
 #include "setup/verify.h"
 #include "paths/zdebug.h"
@@ -17,31 +20,21 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
+// A volume read through a held package's handle. The handle's position is
+// shared with the package readers, so every read seeks first.
 class WinVolume : public UnpackVolume {
  public:
   explicit WinVolume(HANDLE h) : h_(h) {}
-  ~WinVolume() override { CloseHandle(h_); }
   int64_t Size() override { return FileSizeOfHandle(h_); }
   int64_t ReadAt(int64_t offset, void* buffer, size_t count) override {
-    if (offset != pos_) {
-      if (SeekFile(h_, offset, FILE_BEGIN) != offset) {
-        pos_ = -1;
-        return -1;
-      }
-      pos_ = offset;
-    }
+    if (SeekFile(h_, offset, FILE_BEGIN) != offset) return -1;
     DWORD got = 0;
-    if (!ReadFile(h_, buffer, DWORD(count), &got, nullptr)) {
-      pos_ = -1;
-      return -1;
-    }
-    pos_ += got;
+    if (!ReadFile(h_, buffer, DWORD(count), &got, nullptr)) return -1;
     return got;
   }
 
  private:
   HANDLE h_;
-  int64_t pos_ = 0;
 };
 
 class WinTarget : public UnpackTarget {
@@ -84,17 +77,45 @@ class WinTarget : public UnpackTarget {
   std::string error_;
 };
 
+// Every volume is opened once, held against writers, and its trailer,
+// checksum and items are all read through that one handle. The first volume
+// may come held by the caller (checked already); later volumes are held here,
+// one at a time, so that a disk can be changed.
 class WinUnpackEnv : public UnpackEnv {
  public:
-  explicit WinUnpackEnv(int charset) : charset_(charset) {}
+  // releaseFirst: the caller's first volume is let go when a later volume is
+  // reached (an extraction; a verification keeps it for the run that follows).
+  WinUnpackEnv(int charset, HeldPackage* first, bool releaseFirst)
+      : charset_(charset), first_(first), releaseFirst_(releaseFirst) {}
 
   bool FileExists(const std::string& path) override { return FileExistsA(path); }
   std::unique_ptr<UnpackVolume> OpenVolume(const std::string& path) override {
-    HANDLE h =
-        CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    return std::unique_ptr<UnpackVolume>(new WinVolume(h));
+    HeldPackage* held = Held(path);
+    if (!held) return nullptr;
+    return std::unique_ptr<UnpackVolume>(new WinVolume(held->Handle()));
   }
+  void ReadTrailer(const std::string& path, PackageTrailer& trailer) override {
+    trailer = PackageTrailer();
+    if (std::FILE* f = Stream(path)) {
+      ReadPackageTrailer(f, trailer);
+      std::fclose(f);
+    }
+  }
+  int64_t LogicalEnd(const std::string& path) override {
+    std::FILE* f = Stream(path);
+    if (!f) return -1;
+    int64_t end = PackageLogicalEnd(f);
+    std::fclose(f);
+    return end;
+  }
+  uint32_t Checksum(const std::string& path, uint32_t trailerLength) override {
+    std::FILE* f = Stream(path);
+    if (!f) return 0;
+    uint32_t sum = PackageChecksum(f, trailerLength);
+    std::fclose(f);
+    return sum;
+  }
+  bool Aborted() override { return SetupAbortRequested(); }
   bool CreateFolder(const std::string& folder) override { return ForceDirectories(folder); }
   std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) override {
     bool exists = FileExistsA(path);
@@ -128,7 +149,12 @@ class WinUnpackEnv : public UnpackEnv {
                        const std::string& buttons) override {
     return ::ConfirmOkCancel(0, text, title, charset, buttons);
   }
-  void EjectMedium(const std::string& path) override { EjectCdDrive(path); }
+  void EjectMedium(const std::string& path) override {
+    // A held volume would keep the medium in use.
+    if (first_ && releaseFirst_) first_->Close();
+    other_.Close();
+    EjectCdDrive(path);
+  }
   void AutoPlayCancelOn() override { SetAutoPlayCancel(true); }
   void ProcessMessages() override { ProcessPendingMessages(0); }
   void PumpMessagesFor(uint32_t ms) override { ::PumpMessagesFor(ms); }
@@ -136,18 +162,35 @@ class WinUnpackEnv : public UnpackEnv {
   void Debug(const std::string& line) override { DebugLine(line); }
 
  private:
+  HeldPackage* Held(const std::string& path) {
+    if (first_ && first_->IsOpen() && first_->Path() == path) return first_;
+    if (other_.IsOpen() && other_.Path() == path) return &other_;
+    if (first_ && releaseFirst_ && first_->Path() != path) first_->Close();
+    // The caller's first volume is never opened again by path: what was checked is what is read.
+    if (first_ && first_->Path() == path) return nullptr;
+    other_.Close();
+    return other_.Open(path) ? &other_ : nullptr;
+  }
+  std::FILE* Stream(const std::string& path) {
+    HeldPackage* held = Held(path);
+    return held ? held->Stream() : nullptr;
+  }
+
   int charset_;
+  HeldPackage* first_;
+  bool releaseFirst_;
+  HeldPackage other_;
 };
 
 }  // namespace
 
-void ExtractPackage(const std::string& packagePath, const std::string& targetFolder, const std::string& agentFileName,
+void ExtractPackage(HeldPackage& package, const std::string& targetFolder, const std::string& agentFileName,
                     bool& checksumOk, ProgressProc progress, const std::string& promptText,
                     const std::string& promptTitle, const std::string& buttonTexts, int charset, bool forcePrompt,
                     std::string& engineEntry, ExtractOutcome* outcome) {
-  WinUnpackEnv env(charset);
+  WinUnpackEnv env(charset, &package, true);
   ExtractRequest req;
-  req.packagePath = packagePath;
+  req.packagePath = package.Path();
   req.targetFolder = targetFolder;
   req.agentFileName = agentFileName;
   req.progress = progress;
@@ -160,7 +203,16 @@ void ExtractPackage(const std::string& packagePath, const std::string& targetFol
   RunExtraction(env, req, checksumOk, engineEntry, outcome);
 }
 
-bool VerifyPackageFile(const std::string& packagePath, std::string& why) {
-  WinUnpackEnv env(0);
-  return VerifyPackageWhole(env, packagePath, why);
+bool VerifyPackageFile(HeldPackage& package, std::string& why) {
+  WinUnpackEnv env(0, &package, false);
+  return VerifyPackageWhole(env, package.Path(), why);
+}
+
+void ExtractPackage(const std::string& packagePath, const std::string& targetFolder, const std::string& agentFileName,
+                    bool& checksumOk, ProgressProc progress, const std::string& promptText,
+                    const std::string& promptTitle, const std::string& buttonTexts, int charset, bool forcePrompt,
+                    std::string& engineEntry, ExtractOutcome* outcome) {
+  HeldPackage held(packagePath);
+  ExtractPackage(held, targetFolder, agentFileName, checksumOk, progress, promptText, promptTitle, buttonTexts,
+                 charset, forcePrompt, engineEntry, outcome);
 }

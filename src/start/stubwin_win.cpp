@@ -124,6 +124,13 @@ bool CloseMainWindow() {
   AppendLog(".. CloseMainWindow() - Start");
   bool aborted = HttpAborted();
   if (!aborted) SetHttpAbort(true);
+  if (aborted && SetupFlowRunning()) {
+    // The flow is still extracting or waiting: it stops at the next item,
+    // cleans up and ends the program itself; closing now would pull its
+    // folder away under it.
+    RequestSetupAbort();
+    aborted = false;
+  }
   AppendLog(".. CloseMainWindow() - End");
   return aborted;
 }
@@ -131,7 +138,11 @@ bool CloseMainWindow() {
 void DestroyMainWindow() {
   AppendLog(".. DestroyMainWindow() - Start");
   SetHttpAbort(true);
-  DeleteTree(GetSetupFolder(), false);
+  // Only a folder this process made, and never while the flow still uses it.
+  if (SetupFlowRunning())
+    RequestSetupAbort();
+  else
+    RemoveSetupFolder();
   PostQuitMessage(0);
   g_destroyed = true;
   AppendLog(".. DestroyMainWindow() - End");

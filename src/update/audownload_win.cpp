@@ -13,6 +13,7 @@
 #include "process/procstate_win.h"
 #include "process/settings_win.h"
 #include "setup/files_win.h"
+#include "setup/heldpackage_win.h"
 #include "setup/stubsetup_win.h"
 #include "setup/unpack_win.h"
 #include "update/audecide.h"
@@ -66,25 +67,23 @@ bool CopyWhole(const std::string& from, const std::string& to, std::string& erro
   return ok;
 }
 
-// The product token of the downloaded file against the agent's own.
-bool TokenTestPasses(int kind, const std::string& target) {
+// The product token of the downloaded file against the agent's own; an
+// update package is read through its held handle.
+bool TokenTestPasses(int kind, const std::string& target, const HeldPackage& package) {
   std::string own = OwnPackage().PackageToken(false);
-  if (kind == kDownloadUpdate) {
-    TGFileInfo info(target);
-    return TokensMatch(info.PackageToken(false), own);
-  }
+  if (kind == kDownloadUpdate) return TokensMatch(package.Info().PackageToken(false), own);
   if (FileSizeByName(target) > kMaxTextFile) return false;
   return TokensMatch(DecodeInformText(ReadFilePart(target, 0, 0)).tokenField, own);
 }
 
 // An update package must be whole before anything is shut down for it.
-bool UpdatePackageWhole(const std::string& target, std::string& why) {
-  int64_t size = FileSizeByName(target);
+bool UpdatePackageWhole(HeldPackage& package, std::string& why) {
+  int64_t size = package.Size();
   if (!SizeTestHolds(size, GetSizeOfUpdateFile())) {
     why = "size " + IntToStr(size) + " against the published " + IntToStr(GetSizeOfUpdateFile());
     return false;
   }
-  return VerifyPackageFile(target, why);
+  return VerifyPackageFile(package, why);
 }
 
 void StepFolderCopyProgress() {
@@ -109,7 +108,8 @@ std::string AgentDownloadName(const std::string& nameFromInfo) {
   return SafeDownloadName(nameFromInfo, own);
 }
 
-bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind, std::string& error) {
+bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind, std::string& error,
+                    HeldPackage* held) {
   bool success = false;
   std::string data, target;
   error.clear();
@@ -163,16 +163,23 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
   }
   if (error.empty()) {
     success = true;
-    if (!TokenTestPasses(kind, target)) {
+    // Opened once, writers denied: the token check, the verification and the
+    // run all read this one file.
+    HeldPackage local;
+    HeldPackage& package = held ? *held : local;
+    if (kind == kDownloadUpdate) package.Open(target);
+    if (!TokenTestPasses(kind, target, package)) {
       success = false;
       std::string text = DescribeHttpErrorPage(target, "", source, "Bad Secret Token!", false);
+      package.Close();
       DeleteFileA(target.c_str());
       AppendLog("ERROR: " + text);
       AuErrorMsg(0, text);
     } else if (kind == kDownloadUpdate) {
       std::string why;
-      if (!UpdatePackageWhole(target, why)) {
+      if (!UpdatePackageWhole(package, why)) {
         success = false;
+        package.Close();
         DeleteFileA(target.c_str());
         DebugLinePid(" DownloadFileAU: update package refused: " + why);
         AppendLog("ERROR: update package refused: " + why);

@@ -13,6 +13,7 @@
 #include "process/settings.h"
 #include "process/settings_win.h"
 #include "setup/files_win.h"
+#include "setup/heldpackage_win.h"
 #include "setup/stubsetup_win.h"
 #include "setup/zlibopen.h"
 #include "update/audecide.h"
@@ -90,8 +91,9 @@ bool AskBeforeGoingOn(bool forced, const std::string& text, DWORD waitMs) {
   return yes;
 }
 
-// Runs the downloaded package; a damaged item ends only this update.
-bool RunUpdatePackage(const std::string& package) {
+// Runs the downloaded package, still held since its checks; a damaged item
+// ends only this update.
+bool RunUpdatePackage(HeldPackage& package) {
   std::string switches = "/OriginalInfoFile=\"" + InfoFilePath() + "\"";
   try {
     // A fresh setup folder for every update of this run.
@@ -131,7 +133,8 @@ bool PerformAutoUpdate() {
       SetAgentState(2);
       NotifyClient(41, 1);
       std::string error;
-      bool ok = DownloadFileAU(url, fileName, kDownloadUpdate, error);
+      HeldPackage held;
+      bool ok = DownloadFileAU(url, fileName, kDownloadUpdate, error, &held);
       NotifyClient(41, 2);
       bool installForced = GetRequestConfirmationBeforeInstallForce();
       std::string install = InstallQuestionText(ReadAutoUpdateText("s14", ""), ReadAutoUpdateText("s20", ""),
@@ -147,11 +150,12 @@ bool PerformAutoUpdate() {
       SetAgentState(3);
       NotifyClient(42, 1);
       Stage(10);
-      result = RunUpdatePackage(package);
-      DeleteTree(GetSetupFolder(), false);
+      result = RunUpdatePackage(held);
+      RemoveSetupFolder();
       Stage(11);
       NotifyClient(42, 2);
       if (result) SetVersionOriginal(versionNew);
+      held.Close();
       DeleteFileA(package.c_str());
 
       std::string finish = ReplaceText(ReadAutoUpdateText("s16", ""), "PROG_NAME", programName);

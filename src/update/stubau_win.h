@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+class HeldPackage;
+
 extern int64_t AutoUpdateTimerCount;  // first check when it reaches 1
 extern int32_t QuitCountdown;         // ticks until the agent quits; -1 = never
 
@@ -30,7 +32,10 @@ enum DownloadKind { kDownloadInfo = 1, kDownloadUpdate = 2, kDownloadInform = 3 
 // Fetches the INFO file (kind 1, written only when it arrived whole), the
 // update package or the inform file (kinds 2 and 3, stored in the agent
 // folder and tested for the product's token). error gets the failure text.
-bool DownloadFileAU(const std::string& base, const std::string& file, int kind, std::string& error);
+// For an update package, `held` (when given) keeps the checked package open
+// against writers, for the run that follows.
+bool DownloadFileAU(const std::string& base, const std::string& file, int kind, std::string& error,
+                    HeldPackage* held = nullptr);
 // The name an update or inform file is kept under in the agent folder; empty
 // when the INFO file names something unusable.
 std::string AgentDownloadName(const std::string& nameFromInfo);

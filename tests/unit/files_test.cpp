@@ -64,6 +64,12 @@ TEST(Files, SelfDeleteBatchText) {
               c.text);
 }
 
+TEST(Files, SelfDeleteBatchNamesDifferPerProcessAndAttempt) {
+  EXPECT_EQ(SelfDeleteBatchName(2520, 0x1A2B), "_DEL_ME_2520_00001A2B.BAT");
+  EXPECT_NE(SelfDeleteBatchName(2520, 1), SelfDeleteBatchName(2521, 1));
+  EXPECT_NE(SelfDeleteBatchName(2520, 1), SelfDeleteBatchName(2520, 2));
+}
+
 TEST(Files, FormatWriteFailure) {
   EXPECT_EQ(FormatWriteFailure("Disk full.", 1500, 0, 123456789.9),
             "Disk full.<P>  Data Size: <T>1500 Bytes<P>  File Size:  <T>0 Bytes<P>  Bytes Free: <T>123456789 Bytes");

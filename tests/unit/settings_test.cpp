@@ -17,10 +17,16 @@ TEST(AgentFileNames, InfoAndOriginalNames) {
       {"Product", "Product", "Product.original"},
       {"sub\\Product.info", "Product.info", "Product.original"},
       {"http://example.com/upd/Product.info", "Product.info", "Product.original"},
+      // No INFO file named: no files at all, never the agent's folder.
+      {"", "", ""},
+      {"  ", "", ""},
+      {"sub\\", "", ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(InfoFileNameOf(c.infoFileName), c.info) << c.infoFileName;
     EXPECT_EQ(OriginalFileNameOf(c.infoFileName), c.original) << c.infoFileName;
+    EXPECT_EQ(AgentFilePath("C:\\App\\", InfoFileNameOf(c.infoFileName)), *c.info ? std::string("C:\\App\\") + c.info : "")
+        << c.infoFileName;
   }
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "setup/setupflow.h"
 #include "paths/utils.h"
 #include "start/roles.h"
@@ -60,6 +62,72 @@ TEST(EngineCommandLine, BuildsTheEngineContract) {
 TEST(SetupFolderName, UsesTheTimeOfDay) {
   // 12:30:10 = 12*2048 + 30*32 + 5
   EXPECT_EQ(SetupFolderName((0x5A21u << 16) | 25541u), "SETUP_25541");
+}
+
+TEST(SetupFolderName, LaterAttemptsKeepThePrefixAndTheStamp) {
+  uint32_t t = (0x5A21u << 16) | 25541u;
+  EXPECT_EQ(SetupFolderCandidate(t, 0), "SETUP_25541");
+  EXPECT_EQ(SetupFolderCandidate(t, 1), "SETUP_25541_1");
+  EXPECT_EQ(SetupFolderCandidate(t, 12), "SETUP_25541_12");
+}
+
+// The atom table and the engine as a script: what the engine does to the
+// atom, and whether the table takes a new one.
+class ScriptedAtoms : public EngineAtomEnv {
+ public:
+  uint16_t AddAtom(const std::string& name) override {
+    if (tableFull) return 0;
+    table[name] = 0xC001;
+    return 0xC001;
+  }
+  uint16_t FindAtom(const std::string& name) override { return table.count(name) ? table[name] : 0; }
+  void DeleteAtom(uint16_t atom) override {
+    for (auto it = table.begin(); it != table.end(); ++it)
+      if (it->second == atom) {
+        table.erase(it);
+        return;
+      }
+  }
+  void RunEngine() override {
+    ran = true;
+    if (engineRemoves) table.erase("Atom_1");
+  }
+  void Debug(const std::string& line) override { debug += line; }
+
+  bool tableFull = false;
+  bool engineRemoves = true;
+  bool ran = false;
+  std::map<std::string, uint16_t> table;
+  std::string debug;
+};
+
+TEST(EngineAtom, OutcomeFollowsTheAtomAndAFailedAddIsUnknown) {
+  struct Case {
+    bool tableFull, engineRemoves;
+    EngineOutcome outcome;
+  } cases[] = {
+      {false, true, EngineOutcome::Completed},
+      {false, false, EngineOutcome::NotCompleted},
+      // The add failed: no atom is there afterwards, yet nothing is known.
+      {true, true, EngineOutcome::Unknown},
+      {true, false, EngineOutcome::Unknown},
+  };
+  for (const Case& c : cases) {
+    ScriptedAtoms env;
+    env.tableFull = c.tableFull;
+    env.engineRemoves = c.engineRemoves;
+    EXPECT_EQ(RunEngineWithAtom(env, "Atom_1"), c.outcome);
+    EXPECT_TRUE(env.ran) << "the engine runs in every case";
+    EXPECT_TRUE(env.table.empty()) << "an atom left by the engine is removed";
+    EXPECT_EQ(env.debug.find("GlobalAddAtom failed") != std::string::npos, c.tableFull);
+  }
+  // Someone else's atom of that name is left alone when ours could not be added.
+  ScriptedAtoms env;
+  env.tableFull = true;
+  env.engineRemoves = false;
+  env.table["Atom_1"] = 0xC002;
+  EXPECT_EQ(RunEngineWithAtom(env, "Atom_1"), EngineOutcome::Unknown);
+  EXPECT_EQ(env.table.size(), 1u);
 }
 
 TEST(SpaceQuestion, AsksWhenShortOrNoticeSet) {

@@ -442,6 +442,55 @@ TEST_F(Unpack, FailedWritesShowOneBoxPerProcessAndExtractionGoesOn) {
   EXPECT_EQ(env.errors.size(), 1u);
 }
 
+TEST_F(Unpack, DeviceNamedItemsAreSkippedAndNoted) {
+  WriteVolume(Pkg("Setup.exe"), {true, {kHeaderItems, FileItem("CON.txt", 0, "c", 9), FileItem("NUL", 0, "n", 9),
+                                        FileItem("Fine.txt", 0, "f", 9)}, 3});
+  Extract(Pkg("Setup.exe"));
+  EXPECT_TRUE(checksumOk);
+  EXPECT_EQ(OutFiles(), Names{"Fine.txt"});
+  EXPECT_TRUE(HasLine(env.debug, "Skipped file item with unsafe name: CON.txt"));
+  EXPECT_TRUE(HasLine(env.debug, "Skipped file item with unsafe name: NUL"));
+}
+
+TEST_F(Unpack, AbortStopsBeforeTheNextItemAndClearsTheEngineEntry) {
+  WriteVolume(Pkg("Setup.exe"), {true, {kHeaderItems, FileItem("Engine.exe*", 0, "e", 9),
+                                        FileItem("A.txt", 0, "a", 9), FileItem("B.txt", 0, "b", 9)}, 3});
+  env.abortWhen = [&] { return fs::exists(out / "A.txt"); };
+  Extract(Pkg("Setup.exe"), "Agent.exe");
+  EXPECT_EQ(OutFiles(), (Names{"A.txt", "Engine.exe"}));  // no agent copy either
+  EXPECT_EQ(entry, "");
+  EXPECT_TRUE(checksumOk) << "an abort is no checksum failure";
+  EXPECT_TRUE(env.errors.empty());
+}
+
+// The error text of a target that cannot be opened is the open's, even when
+// the progress step in between changes the last error.
+std::string g_lastError;
+void ClobberingProgress(int, int, int, int, int, const std::string&) { g_lastError = "The operation completed."; }
+
+class RefusingEnv : public StdioUnpackEnv {
+ public:
+  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) override {
+    existed = false;
+    g_lastError = "Access is denied.";
+    return nullptr;
+  }
+  std::string LastErrorText() override { return g_lastError; }
+};
+
+TEST_F(Unpack, UnableToSaveShowsTheErrorOfTheFailedOpen) {
+  WriteVolume(Pkg("Setup.exe"), {true, {kHeaderItems, FileItem("A.txt", 0, "a", 9)}, 1});
+  RefusingEnv refusing;
+  ExtractRequest r;
+  r.packagePath = Pkg("Setup.exe").string();
+  r.targetFolder = out.string();
+  r.progress = ClobberingProgress;
+  RunExtraction(refusing, r, checksumOk, entry);
+  ASSERT_EQ(refusing.errors.size(), 1u);
+  EXPECT_NE(refusing.errors[0].find("Unable to save Extracted File!<P><P>Access is denied.<P>"), std::string::npos)
+      << refusing.errors[0];
+}
+
 TEST_F(Unpack, TargetFolderThatCannotBeCreatedIsReported) {
   WriteAll(root / "file", "x");
   out = root / "file" / "sub";
@@ -689,7 +738,14 @@ TEST(UnpackNames, PlainFileNames) {
     const char* name;
     bool plain;
   } cases[] = {{"Setup.txt", true}, {"a b.c", true}, {".profile", true}, {"", false},       {".", false},
-               {"..", false},       {"...", false},  {"a\\b", false},    {"a/b", false}, {"C:x", false}};
+               {"..", false},       {"...", false},  {"a\\b", false},    {"a/b", false}, {"C:x", false},
+               // Device names, with or without an extension, in any case.
+               {"CON", false}, {"CON.txt", false}, {"nul", false}, {"Nul.tar.gz", false}, {"AUX", false},
+               {"PRN.log", false}, {"COM1", false}, {"com9.dat", false}, {"LPT1", false}, {"lpt9.x", false},
+               {"CON .txt", false}, {"CONIN$", false}, {"COM\xB9", false}, {"LPT\xB2.txt", false},
+               // Names that only begin like one are files.
+               {"CONSOLE.txt", true}, {"NULL", true}, {"COM10", true}, {"LPT", true}, {"COMA.txt", true},
+               {"x.CON", true}, {"AUX_1.txt", true}};
   for (const Case& c : cases) EXPECT_EQ(IsPlainFileName(c.name), c.plain) << c.name;
 }
 

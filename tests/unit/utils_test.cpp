@@ -277,6 +277,9 @@ TEST(CommandLine, Tail) {
       {"C:\\T\\Setup.exe /SpanDiskFName1=\"C:\\T\\Setup.exe\"", "C:\\T\\Setup.exe",
        "/SpanDiskFName1=\"C:\\T\\Setup.exe\""},
       {"\"C:\\T\\Setup.exe\" /a C:\\T\\Setup.exe", "C:\\T\\Setup.exe", "/a C:\\T\\Setup.exe"},
+      // A command line without the program's name: its first switch is kept.
+      {"/hide /X=1", "C:\\T\\Setup.exe", "/hide /X=1"},
+      {"  /STOP=0", "C:\\T\\Tool.exe", "/STOP=0"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.raw);

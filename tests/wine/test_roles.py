@@ -8,7 +8,8 @@ import time
 
 import winelib
 from winelib import case, fresh_dir, winpath, wait_until, start, exe
-from stubtest import Setup, run_stub
+from guidriver import Driver
+from stubtest import Setup, run_stub, temp_folder
 from proctest import App, proctool
 
 X_CLASS = ".AutoUpdate.X_Tool"
@@ -152,7 +153,7 @@ def client_registration_close_requests_and_the_end_notification():
     wait_until(lambda: out.exists() and len(out.read_text().split("\n")) >= 3, 30, what="two notifications")
     pairs = [tuple(map(int, l.split())) for l in out.read_text().split("\n") if l.strip()]
     assert pairs[:2] == [(50, hwnd), (51, 1125)], pairs
-    # The setup folder of the copy, made in advance with a file in it.
+    # A folder by the name the copy's setup folder would have, made by someone else.
     t = time.localtime((w / "X_Tool.exe").stat().st_mtime)
     setup_folder = winelib.wine_temp() / f"SETUP_{(t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec // 2)}"
     setup_folder.mkdir(parents=True, exist_ok=True)
@@ -168,8 +169,9 @@ def client_registration_close_requests_and_the_end_notification():
     pairs = [tuple(map(int, l.split())) for l in out.read_text().split("\n") if l.strip()]
     assert pairs[-1] == (43, 0), pairs
     wait_until(lambda: not (w / "X_Tool.exe").exists(), 30, what="X_Tool.exe to delete itself")
-    # Its window's end removed the setup folder it would have used.
-    assert not setup_folder.exists(), setup_folder
+    # The copy made no setup folder, so its window's end removes none.
+    assert (setup_folder / "left.txt").read_text() == "x"
+    shutil.rmtree(setup_folder)
     text = "\n".join(log_lines(w))
     assert text.count(".. CloseMainWindow() - Start") == 2
     assert ".. DestroyMainWindow() - End" in text
@@ -206,6 +208,35 @@ def restart_switch_makes_a_fresh_copy_that_ends_at_once_while_one_runs():
     assert len(x_lines("=== START ===")) == 2
     assert len(x_window()) == 1
     stop_copy(tool, w)
+
+
+def named_agent(w, name):
+    s = Setup(w, name + ".exe")
+    s.package.update({"is_update_agent": 1, "agent_exe": name + ".exe", "info_file": name + ".info"})
+    (pathlib.Path(w) / (name + ".original")).write_text("[OriginalSetup]\r\nProbeSecondsInterval=-1\r\n")
+    return s.build()
+
+
+@case
+def two_copies_delete_themselves_at_once_from_a_temp_folder_with_a_blank():
+    folder = winelib.PREFIX / "drive_c" / "Temp Dir With Blank"
+    folder.mkdir(exist_ok=True)
+    agents = []
+    for name in ("AgentA", "AgentB"):
+        w = fresh_dir("roles_batch_" + name)
+        agents.append((w, name, named_agent(w, name)))
+    with temp_folder("C:\\Temp Dir With Blank"):
+        for w, name, tool in agents:
+            run_stub(tool)
+        for w, name, tool in agents:
+            wait_until(lambda: Driver().run("windows")[1].count(f"\t.AutoUpdate.X_{name}\t"), 30,
+                       what=f"the X_ copy of {name}")
+        stops = [run_stub(tool, "/STOP=0", wait=False) for _, _, tool in agents]
+        for p in stops:
+            p.wait(60)
+        for w, name, _ in agents:
+            wait_until(lambda: not (w / f"X_{name}.exe").exists(), 40, what=f"X_{name}.exe to delete itself")
+        wait_until(lambda: not list(folder.glob("_DEL_ME_*")), 20, what="the batches to delete themselves")
 
 
 if __name__ == "__main__":

@@ -1,6 +1,8 @@
 """The self-extracting setup end to end: packages made by the packer, run by
 the stub under Wine, with the test engine reporting what it got."""
+import os
 import re
+import shutil
 import struct
 import time
 
@@ -205,6 +207,102 @@ def item_running_past_the_end_stops_with_the_checksum_error():
     box.press("1")
     assert p.wait(60) == 1620
     assert s.read_report() is None
+
+
+def stamp_folder(exe):
+    """The SETUP_n name that the stub derives from its file's time of day."""
+    t = time.localtime(os.stat(exe).st_mtime)
+    return f"SETUP_{(t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec // 2)}"
+
+
+def engine_folder(rep):
+    return rep["ExePath"].rsplit("\\", 1)[0].rsplit("\\", 1)[1]
+
+
+@case
+def existing_setup_folder_or_a_link_in_its_place_survives_a_setup():
+    w = fresh_dir("setup_existing")
+    s = Setup(w)
+    s.add_engine()
+    exe = s.build()
+    taken = winelib.wine_temp() / stamp_folder(exe)
+    victim = w / "victim"
+    try:
+        # Another setup's running folder (or any folder) of that name.
+        taken.mkdir(parents=True, exist_ok=True)
+        (taken / "keep.txt").write_text("theirs")
+        before = setup_folders()
+        assert run_stub(exe, "/hide").returncode == 0
+        rep = s.read_report()
+        assert rep and engine_folder(rep) == taken.name + "_1", rep and rep["ExePath"]
+        assert (taken / "keep.txt").read_text() == "theirs"
+        assert setup_folders() == before, "the setup's own folder stays"
+        # A link in its place, pointing at someone's files.
+        (taken / "keep.txt").unlink()
+        taken.rmdir()
+        victim.mkdir()
+        (victim / "precious.txt").write_text("precious")
+        taken.symlink_to(victim, target_is_directory=True)
+        s.report.unlink()
+        assert run_stub(exe, "/hide").returncode == 0
+        assert s.read_report(), "the engine did not run"
+        assert (victim / "precious.txt").read_text() == "precious"
+        assert taken.is_symlink()
+    finally:
+        if taken.is_symlink():
+            taken.unlink()
+        shutil.rmtree(taken, ignore_errors=True)
+
+
+@case
+def two_setups_with_the_same_stamp_run_at_once_and_both_finish():
+    setups = []
+    for n in ("a", "b"):
+        w = fresh_dir(f"setup_twins_{n}")
+        write_random(w / "data.bin", 200_000, seed=ord(n))
+        s = Setup(w)
+        s.add_engine("/ZT_SLEEP=4000")
+        s.add_file(w / "data.bin", compression="stored")
+        setups.append((s, s.build(), w))
+    stamp = os.stat(setups[0][1]).st_mtime
+    os.utime(setups[1][1], (stamp, stamp))  # build tools often stamp one fixed time
+    before = setup_folders()
+    runs = [run_stub(exe, "/hide", wait=False) for _, exe, _ in setups]
+    assert [p.wait(120) for p in runs] == [0, 0]
+    folders = set()
+    for s, exe, w in setups:
+        rep = s.read_report()
+        assert rep, f"the engine of {exe} did not run"
+        data = (w / "data.bin").read_bytes()
+        assert rep["files"]["data.bin"][:2] == (len(data), fnv1a64(data)), rep["files"]
+        assert sorted(rep["files"]) == ["Engine.exe", "data.bin"], rep["files"]
+        folders.add(engine_folder(rep))
+    assert len(folders) == 2, folders
+    assert setup_folders() == before, setup_folders()
+
+
+@case
+def device_named_items_are_skipped():
+    w = fresh_dir("setup_devices")
+    for name in ("AAAAAAA", "BBB", "good.txt"):
+        (w / name).write_bytes(b"x" * 10)
+    s = Setup(w)
+    s.package["checksum"] = 0
+    s.add_engine()
+    s.add_file(w / "AAAAAAA", compression="stored")
+    s.add_file(w / "BBB", compression="stored")
+    s.add_file(w / "good.txt", compression="stored")
+    exe = s.build()
+    data = exe.read_bytes()
+    patch(exe, data.index(b"|AAAAAAA|") + 1, b"CON.txt")
+    patch(exe, data.index(b"|BBB|") + 1, b"NUL")
+    # A write to the console device would fail with an error box and never end.
+    with winelib.DebugViewer(w) as dv:
+        assert run_stub(exe, "/hide", timeout=90).returncode == 0
+        dv.wait_for("unsafe name: NUL")
+        assert "unsafe name: CON.txt" in dv.text()
+    rep = s.read_report()
+    assert rep and sorted(rep["files"]) == ["Engine.exe", "good.txt"], rep and rep["files"]
 
 
 if __name__ == "__main__":

@@ -11,33 +11,7 @@ import subprocess
 import winelib
 from winelib import case, fresh_dir, winpath, wait_until
 from guidriver import Driver
-from stubtest import Setup, run_stub, write_random
-
-ENV_KEY = r"HKEY_CURRENT_USER\Environment"
-
-
-def reg_query(key, name):
-    r = winelib.run(["reg", "query", key, "/v", name])
-    for line in r.stdout.splitlines():
-        parts = line.split(None, 2)
-        if len(parts) == 3 and parts[0].lower() == name.lower():
-            return parts[1], parts[2].strip()
-    return None
-
-
-@contextlib.contextmanager
-def temp_folder(win_path):
-    """Programs started inside see TEMP and TMP = win_path."""
-    old = {n: reg_query(ENV_KEY, n) for n in ("TEMP", "TMP")}
-    try:
-        for n in old:
-            winelib.run(["reg", "add", ENV_KEY, "/v", n, "/t", "REG_SZ", "/d", win_path, "/f"], check=True)
-        yield
-    finally:
-        for n, v in old.items():
-            if v:
-                winelib.run(["reg", "add", ENV_KEY, "/v", n, "/t", v[0], "/d", v[1], "/f"], check=True)
-
+from stubtest import Setup, run_stub, write_random, temp_folder
 
 @contextlib.contextmanager
 def small_drive(w, letter="t", size="4m"):

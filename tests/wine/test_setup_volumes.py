@@ -7,6 +7,7 @@ import shutil
 import struct
 import time
 
+import guidriver
 import winelib
 from winelib import case, fresh_dir, winpath, wait_until
 from guidriver import Driver
@@ -92,6 +93,34 @@ def cancel_in_the_disk_prompt_starts_no_engine():
     box.press("Cancel")
     assert p.wait(120) == 1602
     assert s.read_report() is None
+    assert setup_folders() == before
+
+
+@case
+def second_close_during_the_extraction_stops_it_and_starts_no_engine():
+    w = fresh_dir("vol_close")
+    s = spanned(w)
+    first = s.build()
+    second = w / "Setup.exe.002"
+    away = w / "away.002"
+    second.rename(away)
+    before = setup_folders()
+    p = run_stub(first, wait=False)  # shown, so that its window can be closed like a user would
+    d = Driver(timeout_ms=30000)
+    box = d.wait("ZMsgBox")  # the disk prompt: the extraction is under way
+    main = [r for r in d.windows() if r[1].lower() == winpath(first).lower()]
+    assert len(main) == 1, d.windows()
+    window = guidriver.Window(d, main[0][1], main[0][0])
+    window.close()
+    window.close()
+    time.sleep(2)
+    # The window's end did not pull the folder away under the running extraction.
+    assert box.alive(), "the second close ended the program during the extraction"
+    assert p.poll() is None
+    shutil.copy(away, second)
+    box.press("OK")
+    assert p.wait(120) == 0
+    assert s.read_report() is None, "an engine was started after the close"
     assert setup_folders() == before
 
 

@@ -9,7 +9,7 @@ import winelib
 from winelib import case, fresh_dir, winpath, wait_until
 from guidriver import Driver
 from httpservers import FaultServer, Nginx
-from stubtest import Setup, run_stub, fnv1a64, write_random
+from stubtest import Setup, run_stub, fnv1a64, write_random, patch, trailer_offset
 
 TOKEN = "WEB-TOKEN-1"
 
@@ -175,6 +175,62 @@ def hidden_stub_ends_by_itself_when_the_server_stalls():
         assert not any(c == "ZMsgBox" for _, c, _, _, _ in d.windows()), d.windows()
     assert real_s.read_report() is None
     assert not downloaded().exists() and not list(winelib.wine_temp().glob("Real.exe.*"))
+
+
+@case
+def setup_swapped_after_its_check_is_not_run():
+    w = fresh_dir("web_swap")
+    s = Setup(w, "Real.exe")
+    s.web = {"base": "http://127.0.0.1", "file": "Real.exe", "token": TOKEN}
+    s.package["temp_drive_notice"] = 1  # a question between the token check and the extraction
+    s.add_engine()
+    real = s.build()
+    w2 = fresh_dir("web_swap_other")
+    other_s = Setup(w2, "Real.exe")
+    other_s.web = {"base": "http://127.0.0.1", "file": "Real.exe", "token": TOKEN}
+    other_s.add_engine()
+    other = other_s.build()
+    with Nginx(w) as web:
+        shutil.copy(real, web.root / real.name)
+        stub = web_stub(w, f"http://127.0.0.1:{web.port}", real)
+        real.rename(w / "away.exe")
+        p = run_stub(stub, wait=False)
+        box = Driver(timeout_ms=60000).wait("ZMsgBox")
+        assert "Temp Drive" in box.dump()["text"]
+        # Another program of the user overwrites the checked download, or
+        # replaces it by a rename.
+        winelib.run(["cmd", "/c", "copy", "/y", winpath(other), "%TEMP%\\Real.exe"])
+        winelib.run(["cmd", "/c", "copy", "/y", winpath(other), "%TEMP%\\Other.exe"])
+        winelib.run(["cmd", "/c", "move", "/y", "%TEMP%\\Other.exe", "%TEMP%\\Real.exe"])
+        box.press("Yes")
+        assert p.wait(120) == 0
+    assert other_s.read_report() is None, "the swapped setup ran"
+    assert s.read_report(), "the checked setup did not run"
+    assert not downloaded().exists()
+    other_copy = winelib.wine_temp() / "Other.exe"
+    if other_copy.exists():
+        other_copy.unlink()
+
+
+@case
+def download_is_deleted_after_a_decompression_error():
+    w = fresh_dir("web_zlib")
+    (w / "text.txt").write_bytes(b"compressible text " * 5000)
+    s = Setup(w, "Real.exe")
+    s.web = {"base": "http://127.0.0.1", "file": "Real.exe", "token": TOKEN}
+    s.package["checksum"] = 0
+    s.add_engine()
+    s.add_file(w / "text.txt", compression=9)
+    real = s.build()
+    patch(real, trailer_offset(real) - 60, b"\xff\x00\xff\x00\xff\x00")
+    with Nginx(w) as web:
+        shutil.copy(real, web.root / real.name)
+        stub = web_stub(w, f"http://127.0.0.1:{web.port}", real)
+        real.rename(w / "away.exe")
+        info = error_box_for(stub)
+    assert "error" in info["text"].lower(), info
+    assert s.read_report() is None
+    assert not downloaded().exists()
 
 
 if __name__ == "__main__":
