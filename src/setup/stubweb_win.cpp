@@ -4,7 +4,9 @@
 
 #include "dialogs/zmsgbox_win.h"
 #include "net/inethttp_win.h"
+#include "package/cng_win.h"
 #include "package/gfileinfo.h"
+#include "package/signature.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "setup/files_win.h"
@@ -24,6 +26,17 @@ void WriteAgentCopyOfStub(const std::string& agentName) {
   }
   if (bytes.size() > 5) bytes[bytes.size() - 5] = 1;
   WriteFileText(NormalizeDirSlash(GetSetupFolder(), true) + agentName, bytes, FileDosTime(OwnExePath()), false);
+}
+
+// A stub built with the setup's SHA-256 runs only that very file; without
+// CNG it cannot tell, so it runs nothing.
+bool SetupHashAccepted(const std::string& pinned, const std::string& setupPath) {
+  if (pinned.empty()) return true;
+  std::string digest, error;
+  bool hashed = CngSha256File(setupPath, digest, error);
+  HashVerdict v = CheckPublishedHash(true, pinned, hashed, digest);
+  DebugLinePid(std::string(" WebDownloadSetup: ") + HashVerdictText(v) + (error.empty() ? "" : " (" + error + ")"));
+  return HashAccepted(v);
 }
 }  // namespace
 
@@ -69,6 +82,8 @@ void WebDownloadSetup(const std::string& setupFolder, const std::string& base, c
     if (!TokensMatch(info->WebToken(false), own.WebToken(false)))
       error = DescribeHttpErrorPage(setupPath, "", url, "Bad Secret Token!", false);
   }
+  if (error.empty() && !SetupHashAccepted(own.WebSha256(), setupPath))
+    error = DescribeHttpErrorPage(setupPath, "", url, "Bad Secret Token!", false);
   if (error.empty()) RunSetup(setupFolder, setupPath, "", CommandTail(), !hidden);
   if (deleteAfter) DeleteFileA(setupPath.c_str());
   if (!error.empty() && error != "!") ErrorMsg(0, error, own.GetLangText("Error", "Error"), charset, buttons);
