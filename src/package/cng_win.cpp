@@ -52,31 +52,33 @@ CngKey::~CngKey() {
 
 bool CngAvailable() { return Cng().verifyReady; }
 
-bool Sha256Pieces(const std::function<bool(const std::function<bool(const char*, size_t)>&)>& feed,
-                  std::string& digest) {
-  digest.clear();
-  CngAlgorithm alg(BCRYPT_SHA256_ALGORITHM);
-  if (!alg.handle) return false;
-  BCRYPT_HASH_HANDLE h = nullptr;
-  if (!Ok(Cng().createHash(alg.handle, &h, nullptr, 0, nullptr, 0, 0))) return false;
-  bool ok = feed([&](const char* p, size_t n) {
-    return Ok(Cng().hashData(h, reinterpret_cast<PUCHAR>(const_cast<char*>(p)), ULONG(n), 0));
-  });
+CngHash::CngHash() : alg_(BCRYPT_SHA256_ALGORITHM) {
+  ok_ = alg_.handle && Ok(Cng().createHash(alg_.handle, &hash_, nullptr, 0, nullptr, 0, 0));
+  if (!ok_) hash_ = nullptr;
+}
+CngHash::~CngHash() {
+  if (hash_) Cng().destroyHash(hash_);
+}
+bool CngHash::Add(const char* p, size_t n) {
+  ok_ = ok_ && Ok(Cng().hashData(hash_, reinterpret_cast<PUCHAR>(const_cast<char*>(p)), ULONG(n), 0));
+  return ok_;
+}
+bool CngHash::Finish(std::string& digest) {
   unsigned char out[kSha256Size];
-  ok = ok && Ok(Cng().finishHash(h, out, sizeof out, 0));
-  Cng().destroyHash(h);
-  if (ok) digest.assign(reinterpret_cast<char*>(out), sizeof out);
-  return ok;
+  ok_ = ok_ && Ok(Cng().finishHash(hash_, out, sizeof out, 0));
+  digest = ok_ ? std::string(reinterpret_cast<char*>(out), sizeof out) : std::string();
+  return ok_;
 }
 
 bool CngSha256(const std::string& bytes, std::string& digest) {
-  return Sha256Pieces([&](const std::function<bool(const char*, size_t)>& put) { return put(bytes.data(), bytes.size()); },
-                      digest);
+  CngHash h;
+  return h.Add(bytes.data(), bytes.size()) && h.Finish(digest);
 }
 
 bool CngSha256File(const std::string& path, std::string& digest, std::string& error) {
   digest.clear();
-  if (!CngAvailable()) {
+  CngHash h;
+  if (!h.Add("", 0)) {
     error = "no CNG on this system";
     return false;
   }
@@ -86,21 +88,24 @@ bool CngSha256File(const std::string& path, std::string& digest, std::string& er
     error = "cannot open " + path + ": " + LastErrorText();
     return false;
   }
-  bool readOk = true;
-  bool ok = Sha256Pieces(
-      [&](const std::function<bool(const char*, size_t)>& put) {
-        std::vector<char> buf(65536);
-        for (;;) {
-          DWORD got = 0;
-          if (!ReadFile(f, buf.data(), DWORD(buf.size()), &got, nullptr)) return readOk = false;
-          if (got == 0) return true;
-          if (!put(buf.data(), got)) return false;
-        }
-      },
-      digest);
+  std::vector<char> buf(65536);
+  bool readOk = true, ok = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(f, buf.data(), DWORD(buf.size()), &got, nullptr)) {
+      readOk = false;
+      break;
+    }
+    if (got == 0 || !(ok = h.Add(buf.data(), got))) break;
+  }
+  if (!readOk) error = "cannot read " + path + ": " + LastErrorText();
   CloseHandle(f);
-  if (!ok) error = readOk ? "SHA-256 failed" : "cannot read " + path + ": " + LastErrorText();
-  return ok;
+  if (!readOk) return false;
+  if (!ok || !h.Finish(digest)) {
+    error = "SHA-256 failed";
+    return false;
+  }
+  return true;
 }
 
 CryptoCheck CngVerifyP256(const std::string& point, const std::string& data, const std::string& signature) {

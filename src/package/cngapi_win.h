@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <bcrypt.h>
 
-#include <functional>
 #include <string>
 
 struct CngApi {
@@ -57,8 +56,20 @@ struct CngKey {
   BCRYPT_KEY_HANDLE handle = nullptr;
 };
 
-// SHA-256 fed in pieces: feed calls put for each piece and returns false to stop.
-bool Sha256Pieces(const std::function<bool(const std::function<bool(const char*, size_t)>&)>& feed,
-                  std::string& digest);
+// SHA-256 fed in pieces.
+class CngHash {
+ public:
+  CngHash();
+  ~CngHash();
+  CngHash(const CngHash&) = delete;
+  CngHash& operator=(const CngHash&) = delete;
+  bool Add(const char* p, size_t n);
+  bool Finish(std::string& digest);  // once
+
+ private:
+  CngAlgorithm alg_;
+  BCRYPT_HASH_HANDLE hash_ = nullptr;
+  bool ok_ = false;
+};
 // BCRYPT_ECCPUBLIC_BLOB of a 64-byte point.
 std::string P256PublicBlob(const std::string& point);

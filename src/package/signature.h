@@ -6,7 +6,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 constexpr size_t kP256PointSize = 64;      // X || Y, big-endian
@@ -36,8 +35,7 @@ std::string HexText(const std::string& bytes);  // lower case
 inline std::string SignatureFileName(const std::string& infoName) { return infoName + ".sig"; }
 
 enum class CryptoCheck { Valid, Invalid, Unavailable };
-using P256Verifier =
-    std::function<CryptoCheck(const std::string& point, const std::string& data, const std::string& signature)>;
+using P256Verifier = CryptoCheck (*)(const std::string& point, const std::string& data, const std::string& signature);
 
 // ---- the INFO file ----
 enum class InfoVerdict {

@@ -92,18 +92,18 @@ TEST(Sha256Hex, SixtyFourDigitsEitherCase) {
 struct FakeVerifier {
   std::string point = RandomBytes(64, 1), data = "[NewSetup]\r\nVersionNew=101\r\n", sig = RandomBytes(64, 2);
   CryptoCheck answer = CryptoCheck::Valid;
-  int calls = 0;
-  P256Verifier Fn() {
-    return [this](const std::string& p, const std::string& d, const std::string& s) {
-      ++calls;
-      if (answer == CryptoCheck::Unavailable) return answer;
-      return p == point && d == data && s == sig ? CryptoCheck::Valid : CryptoCheck::Invalid;
-    };
+  static FakeVerifier* current;
+  static CryptoCheck Verify(const std::string& p, const std::string& d, const std::string& s) {
+    const FakeVerifier& f = *current;
+    if (f.answer == CryptoCheck::Unavailable) return f.answer;
+    return p == f.point && d == f.data && s == f.sig ? CryptoCheck::Valid : CryptoCheck::Invalid;
   }
 };
+FakeVerifier* FakeVerifier::current = nullptr;
 
 TEST(InfoSignature, Verdicts) {
   FakeVerifier f;
+  FakeVerifier::current = &f;
   std::string key = Base64Encode(f.point), sig = Base64Encode(f.sig) + "\n";
   std::string otherData = f.data;
   otherData[12] ^= 1;
@@ -132,7 +132,7 @@ TEST(InfoSignature, Verdicts) {
   };
   for (const Case& c : cases) {
     f.answer = c.crypto;
-    InfoVerdict v = CheckInfoSignature(c.key, c.data, c.fetched, c.sigText, f.Fn());
+    InfoVerdict v = CheckInfoSignature(c.key, c.data, c.fetched, c.sigText, FakeVerifier::Verify);
     EXPECT_EQ(v, c.want) << c.what;
     EXPECT_EQ(InfoAccepted(v), c.want == InfoVerdict::Unsigned || c.want == InfoVerdict::Valid) << c.what;
   }

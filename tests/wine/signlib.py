@@ -88,6 +88,7 @@ def spoiled_cases(folder):
     native packer and then spoiled one way: (what, folder, public key,
     expected exit code, expected verdict line)."""
     folder = pathlib.Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
     priv, pub = keygen(folder, "good")
     _, other_pub = keygen(folder, "other")
     other_priv = folder / "other-private.pem"
