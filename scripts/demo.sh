@@ -4,6 +4,7 @@
 # runs it under Wine, then tells what the engine saw and the exit code.
 #   scripts/demo.sh          the self-extracting setup
 #   scripts/demo.sh web      a web stub that downloads that setup from nginx
+#   scripts/demo.sh update   an installed program updated by its agent from nginx
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 root=${ZS_BUILD_ROOT:-$src/build}
@@ -19,6 +20,13 @@ export WINEPREFIX=$demo/wine/prefix0 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,ms
 WINE=/usr/lib/wine/wine64
 bin=$root/win64/bin
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's|/|\\|g')"; }
+
+if [ "$mode" = update ]; then
+  # The tests' installed-product fixture, run once with its story printed.
+  ZS_SOURCE_DIR=$src ZS_WIN64_BIN=$bin ZS_NATIVE_BIN=$root/native/bin ZS_WINE_WORK=$demo/wine \
+    ZS_PREFIX_INDEX=0 python3 "$src/scripts/demo_update.py"
+  exit $?
+fi
 
 report=$demo/out/engine-report.txt
 cat > "$demo/out/demo.manifest" <<MANIFEST

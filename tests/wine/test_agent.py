@@ -176,6 +176,26 @@ def user_requested_check_without_a_connection_says_so():
 
 
 @case
+def stalled_info_download_fails_the_check_and_the_next_one_runs():
+    from httpservers import FaultServer
+    with FaultServer() as fs:
+        w = fresh_dir("agent_stall")
+        with Product(w, agent_keys={"update_url": fs.url("upd")}) as p:
+            p.release(version=100)
+            fs.add("upd/Product.info", (p.srv / "Product.info").read_bytes(), mode="silent")
+            p.start_agent()
+            t0 = time.time()
+            p.command(31, 1)
+            # The default receive timeout ends the silent wait (once in this test).
+            p.wait_log("GetOkToPerformAU = 0", 150)
+            assert time.time() - t0 < 120, time.time() - t0
+            assert fs.stalls("upd/Product.info") == 1
+            fs.set_mode("upd/Product.info", "normal")
+            p.command(31, 1)
+            p.wait_log("GetOkToPerformAU = 3", 30)
+
+
+@case
 def message_filter_lets_the_instance_messages_in():
     w = fresh_dir("agent_filter")
     with winelib.DebugViewer(w) as dv, Product(w) as p:

@@ -243,5 +243,53 @@ def user_requested_update_asks_only_the_check_question_and_shows_the_finish_box(
         end_programs(p)
 
 
+@case
+def test_mode_copies_the_package_from_the_folder_and_says_when_it_is_gone():
+    from agenttest import clear_test_mode, set_test_mode
+    w = fresh_dir("update_testmode")
+    folder = w / "testfolder"
+    folder.mkdir()
+    try:
+        with Product(w) as p:
+            p.release(version=101, extra={"RequestConfirmationBeforeDownload": 1})
+            for name in ("Product.info", "Update.exe"):
+                (folder / name).write_bytes((p.srv / name).read_bytes())
+            set_test_mode(folder)
+            app = p.start_program()
+            p.start_agent()
+            keep_agent(p)
+            d = driver()
+            # The package vanishes while the announcement waits: nothing can be fetched.
+            p.command(31, 1)
+            box = d.wait("ZMsgBox")
+            assert "ANNOUNCE-Product-S12" in box.dump()["text"]
+            (folder / "Update.exe").rename(folder / "Update.kept")
+            box.press("Yes")
+            box.gone()
+            box = d.wait("ZMsgBox")
+            text = box.dump()["text"]
+            assert "File not Found!" in text and winpath(folder / "Update.exe") in text, text
+            box.press("OK")
+            box.gone()
+            finished(p, "FALSE")
+            assert app.alive() and p.engine_report() is None
+            # With the package there, it is copied (not downloaded) and installed.
+            (folder / "Update.kept").rename(folder / "Update.exe")
+            p.release(version=101, stamp=3, build=False, size=(folder / "Update.exe").stat().st_size,
+                      extra={"RequestConfirmationBeforeDownload": 1})
+            (folder / "Product.info").write_bytes((p.srv / "Product.info").read_bytes())
+            p.command(31, 1)
+            box = d.wait("ZMsgBox")
+            box.press("Yes")
+            box.gone()
+            finished(p, "TRUE")
+            assert p.engine_report() and p.original()["OriginalSetup"]["VersionOriginal"] == "101"
+            assert not [l for l in p.nginx.access_log() if "Update.exe" in l], p.nginx.access_log()
+            assert (folder / "Update.exe").exists(), "the test folder's package stays"
+            end_programs(p)
+    finally:
+        clear_test_mode()
+
+
 if __name__ == "__main__":
     winelib.main()
