@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "package/gfileinfo.h"
+#include "package/signature.h"
 #include "package/lang.h"
 #include "package/package_items.h"
 #include "paths/platform.h"
@@ -50,6 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     all += fi.GetLangText(key, "default");
   sink += fi.Charset() + fi.FontSize() + fi.FontName().size() + all.size();
   sink += TokensMatch(fi.PackageToken(false), fi.WebToken(false));
+  // The signature fields are parsed from the same hostile header items.
+  std::string point, digest;
+  sink += ParsePublisherKey(fi.UpdatePublicKey(), point) + ParseSha256Hex(fi.WebSha256(), digest) + point.size() +
+          digest.size();
 
   std::string text(reinterpret_cast<const char*>(data), size);
   sink += TokenUnscramble(text).size();

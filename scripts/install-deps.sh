@@ -4,7 +4,7 @@
 set -euo pipefail
 PKGS=(
   cmake ninja-build g++ make pkg-config python3
-  zlib1g-dev libgtest-dev
+  zlib1g-dev libgtest-dev libssl-dev
   mingw-w64 libz-mingw-w64-dev
   wine64 xvfb xauth imagemagick
   clang libclang-rt-14-dev

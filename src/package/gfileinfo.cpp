@@ -303,6 +303,7 @@ std::string TGFileInfo::PackageToken(bool unscramble) const {
 }
 
 bool TGFileInfo::Silent() const { return ListItem(header_, 4, "") == "1"; }
+std::string TGFileInfo::UpdatePublicKey() const { return ListItem(header_, 5, ""); }
 
 std::string TGFileInfo::WebBase() const { return ListItem(webSetup_, 0, ""); }
 std::string TGFileInfo::WebFileName() const { return ListItem(webSetup_, 1, ""); }
@@ -312,6 +313,7 @@ std::string TGFileInfo::WebToken(bool unscramble) const {
   return unscramble ? TokenUnscramble(t) : t;
 }
 std::string TGFileInfo::WebSize() const { return ListItem(webSetup_, 4, ""); }
+std::string TGFileInfo::WebSha256() const { return ListItem(webSetup_, 5, ""); }
 
 std::string TGFileInfo::GetLangText(const std::string& key, const std::string& def) const {
   return LangText(langBlock_, key, def);

@@ -112,12 +112,17 @@ class TGFileInfo {
   std::string OriginalFileName() const;  // that name without extensions + ".original"
   std::string PackageToken(bool unscramble) const;
   bool Silent() const;
+  // Sixth field: base64 of the publisher's P-256 public key; empty when the
+  // agent takes unsigned updates.
+  std::string UpdatePublicKey() const;
 
   std::string WebBase() const;
   std::string WebFileName() const;
   bool WebAlwaysDownload() const;
   std::string WebToken(bool unscramble) const;
   std::string WebSize() const;
+  // Sixth field: SHA-256 (hex) of the setup file; empty when not pinned.
+  std::string WebSha256() const;
 
   std::string GetLangText(const std::string& key, const std::string& def) const;
   int Charset() const;

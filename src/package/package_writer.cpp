@@ -73,13 +73,13 @@ std::string BuildLanguageBlock(const std::vector<PackLanguage>& languages) {
 std::string BuildHeaderString(const PackagePlan& plan) {
   std::string token = plan.token.empty() ? "" : ScrambleToken(plan.token);
   return "|" + plan.updateUrl + "|" + plan.infoFileName + "|" + plan.agentExeName + "|" + token + "|" +
-         (plan.silent ? "1" : "0") + "|";
+         (plan.silent ? "1" : "0") + "|" + (plan.updatePublicKey.empty() ? "" : plan.updatePublicKey + "|");
 }
 
 std::string BuildWebSetupString(const PackagePlan& plan) {
   std::string token = plan.webToken.empty() ? "" : ScrambleToken(plan.webToken);
   return "|" + plan.webBase + "|" + plan.webFileName + "|" + (plan.webAlwaysDownload ? "1" : "0") + "|" + token +
-         "|" + plan.webSize + "|";
+         "|" + plan.webSize + "|" + (plan.webSha256.empty() ? "" : plan.webSha256 + "|");
 }
 
 std::string RawItem(const std::string& payload, bool stored) {
@@ -403,7 +403,9 @@ PackResult WritePackage(const PackagePlan& plan, const std::string& outPath, con
   }
   if (!FieldOk(plan.updateUrl, "update URL", res.error) || !FieldOk(plan.infoFileName, "INFO file name", res.error) ||
       !FieldOk(plan.agentExeName, "agent name", res.error) || !FieldOk(plan.webBase, "web base", res.error) ||
-      !FieldOk(plan.webFileName, "web file name", res.error) || !FieldOk(plan.webSize, "web size", res.error))
+      !FieldOk(plan.webFileName, "web file name", res.error) || !FieldOk(plan.webSize, "web size", res.error) ||
+      !FieldOk(plan.updatePublicKey, "update public key", res.error) ||
+      !FieldOk(plan.webSha256, "web SHA-256", res.error))
     return res;
   for (const PackLanguage& lang : plan.languages) {
     auto bad = [](const std::string& s) { return s.find_first_of(std::string("\x01\x02", 2)) != std::string::npos; };

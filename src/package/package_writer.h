@@ -37,6 +37,7 @@ struct PackagePlan {
   std::string agentExeName = ".exe";
   std::string token;  // plain; empty = no token
   bool silent = false;
+  std::string updatePublicKey;  // base64 of the 64-byte point; a sixth field when set
   // Web-setup string (third header item) when hasWebSetup.
   bool hasWebSetup = false;
   std::string webBase;
@@ -44,6 +45,7 @@ struct PackagePlan {
   bool webAlwaysDownload = false;
   std::string webToken;  // plain
   std::string webSize;   // decimal text
+  std::string webSha256;  // hex SHA-256 of the setup file; a sixth field when set
   // Trailer.
   uint8_t flags = 0;  // kFlagTempDriveNotice | kFlagCdSpanning | kFlagActivityBar | kFlagDebugLog
   bool webSetup = false;
@@ -79,8 +81,8 @@ int64_t SmallestVolumeSize(const PackagePlan& plan);
 std::string ScrambleToken(const std::string& plain);
 constexpr size_t kMaxTokenLength = 20;
 std::string BuildLanguageBlock(const std::vector<PackLanguage>& languages);
-std::string BuildHeaderString(const PackagePlan& plan);    // "|url|info|agent|token|silent|"
-std::string BuildWebSetupString(const PackagePlan& plan);  // "|base|file|always|token|size|"
+std::string BuildHeaderString(const PackagePlan& plan);    // "|url|info|agent|token|silent|" [+ "key|"]
+std::string BuildWebSetupString(const PackagePlan& plan);  // "|base|file|always|token|size|" [+ "sha256|"]
 // One item of the chain: signed length word + payload.
 std::string RawItem(const std::string& payload, bool stored);
 // A file item: "|name|dosdate|" + 0x00 + content, zlib-compressed (level 0..9)

@@ -109,6 +109,7 @@ int32_t GetMsgBoxFontSize() { return Low32(OriginalInt("MsgBox", "FontSize", 8))
 std::string GetDownloadURL_UPDATE() { return Info(kNewSetup, "DownloadURL_UPDATE"); }
 std::string GetNameOfUpdateFile() { return Info(kNewSetup, "NameOfUpdateFile"); }
 int64_t GetSizeOfUpdateFile() { return InfoInt(kNewSetup, "SizeOfUpdateFile", 0); }
+std::string GetSha256OfUpdateFile() { return Info(kNewSetup, "Sha256OfUpdateFile"); }
 bool GetRequestConfirmationBeforeDownload() {
   return InfoSwitch("RequestConfirmationBeforeDownload", kOvDownloadConfirmation);
 }
@@ -137,5 +138,6 @@ int64_t GetAutoInform() { return InfoInt("General", "AutoInform", 0); }
 std::string GetDownloadURL_INFORM() { return Info("AutoInform", "DownloadURL_INFORM"); }
 std::string GetNameOfInformFile() { return Info("AutoInform", "NameOfInformFile"); }
 int64_t GetSizeOfInformFile() { return InfoInt("AutoInform", "SizeOfInformFile", 0); }
+std::string GetSha256OfInformFile() { return Info("AutoInform", "Sha256OfInformFile"); }
 int32_t GetAutoInformW() { return Low32(InfoInt("AutoInform", "AutoInformW", 360)); }
 int32_t GetAutoInformH() { return Low32(InfoInt("AutoInform", "AutoInformH", 360)); }

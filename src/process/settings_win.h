@@ -58,6 +58,8 @@ std::string GetDownloadURL_UPDATE();
 std::string GetNameOfUpdateFile();
 // Sizes are 64-bit: update files of 2 GiB and more exist.
 int64_t GetSizeOfUpdateFile();
+// Hex SHA-256 of the update file as published (covered by the INFO signature).
+std::string GetSha256OfUpdateFile();
 bool GetRequestConfirmationBeforeDownload();
 bool GetRequestConfirmationBeforeDownloadForce();
 bool GetRequestConfirmationBeforeInstall();
@@ -79,5 +81,6 @@ int64_t GetAutoInform();
 std::string GetDownloadURL_INFORM();
 std::string GetNameOfInformFile();
 int64_t GetSizeOfInformFile();
+std::string GetSha256OfInformFile();
 int32_t GetAutoInformW();
 int32_t GetAutoInformH();

@@ -4,7 +4,9 @@
 
 #include "dialogs/zmsgbox_win.h"
 #include "net/inethttp_win.h"
+#include "package/cng_win.h"
 #include "package/gfileinfo.h"
+#include "package/signature.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "setup/files_win.h"
@@ -37,6 +39,17 @@ struct DeleteWhenDone {
     if (on) DeleteFileA(path.c_str());
   }
 };
+
+// A stub built with the setup's SHA-256 runs only that very file; without
+// CNG it cannot tell, so it runs nothing.
+bool SetupHashAccepted(const std::string& pinned, const std::string& setupPath) {
+  if (pinned.empty()) return true;
+  std::string digest, error;
+  bool hashed = CngSha256File(setupPath, digest, error);
+  HashVerdict v = CheckPublishedHash(true, pinned, hashed, digest);
+  DebugLinePid(std::string(" WebDownloadSetup: ") + HashVerdictText(v) + (error.empty() ? "" : " (" + error + ")"));
+  return HashAccepted(v);
+}
 }  // namespace
 
 void WebDownloadSetup(const std::string& setupFolder, const std::string& base, const std::string& name) {
@@ -93,6 +106,11 @@ void WebDownloadSetup(const std::string& setupFolder, const std::string& base, c
         // A server's error page saved as the setup is a failed download, not a foreign package.
         failure = error == "Bad Secret Token!" ? kExitPackageDamaged : kExitSetupFailed;
       }
+    }
+    // Hashed while held: nobody can write, rename or delete the file meanwhile.
+    if (error.empty() && !SetupHashAccepted(own.WebSha256(), setupPath)) {
+      error = DescribeHttpErrorPage(setupPath, "", url, "Bad Secret Token!", false);
+      failure = kExitPackageDamaged;
     }
     if (error.empty()) RunSetup(setupFolder, held, "", CommandTail(), !hidden);
   }

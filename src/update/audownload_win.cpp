@@ -6,7 +6,9 @@
 #include <memory>
 
 #include "net/inethttp_win.h"
+#include "package/cng_win.h"
 #include "package/gfileinfo.h"
+#include "package/signature.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "paths/zdebug.h"
@@ -23,6 +25,8 @@ namespace {
 
 // INFO and inform files are small; anything larger is not one.
 constexpr int64_t kMaxTextFile = 1 << 20;
+// A signature file is one line of base64.
+constexpr int64_t kMaxSignatureFile = 4096;
 
 const char* StatusKey(int kind) { return kind == kDownloadInfo ? "s31" : kind == kDownloadUpdate ? "s32" : "s33"; }
 const char* StatusDefault(int kind) {
@@ -84,6 +88,56 @@ bool UpdatePackageWhole(HeldPackage& package, std::string& why) {
     return false;
   }
   return VerifyPackageFile(package, why);
+}
+
+// The detached signature of the INFO file, from where the INFO file came:
+// the folder, or the same web base (fetched afresh, never from a cache).
+bool FetchSignature(const std::string& base, bool fromFolder, const std::string& infoName, std::string& text) {
+  std::string name = SignatureFileName(infoName);
+  text.clear();
+  if (fromFolder) {
+    std::string path = base + "\\" + name;
+    if (!FileExistsA(path) || FileSizeByName(path) > kMaxSignatureFile) return false;
+    text = ReadFilePart(path, 0, 0);
+    return true;
+  }
+  std::string url = base + "/" + name, error;
+  HttpDownload(kHttpShowReload, url, "", text, nullptr, error);
+  if (error.empty() && !text.empty()) error = DescribeHttpErrorPage("", text, url, "", false);
+  return error.empty() && int64_t(text.size()) <= kMaxSignatureFile;
+}
+
+// An agent with a publisher key takes only an INFO file signed with it; the
+// bytes are checked in memory, before they ever reach the disk.
+bool InfoSignatureAccepted(const std::string& base, bool fromFolder, const std::string& name,
+                           const std::string& data, std::string& error) {
+  std::string key = OwnPackage().UpdatePublicKey();
+  if (key.empty()) return true;
+  std::string sig;
+  bool fetched = FetchSignature(base, fromFolder, name, sig);
+  InfoVerdict v = CheckInfoSignature(key, data, fetched, sig, CngVerifyP256);
+  if (InfoAccepted(v)) {
+    DebugLinePid(" DownloadFileAU: INFO file signature valid");
+    return true;
+  }
+  error = std::string("The INFO file was refused: ") + InfoVerdictText(v);
+  DebugLinePid(" DownloadFileAU: INFO file refused, " + std::string(InfoVerdictText(v)));
+  AppendLog("ERROR: INFO file refused: " + std::string(InfoVerdictText(v)));
+  return false;
+}
+
+// The update or inform file against the SHA-256 that the INFO file publishes;
+// with a publisher key, a file without a published hash is refused.
+bool PublishedHashAccepted(int kind, const std::string& target, std::string& why) {
+  bool keyPinned = !OwnPackage().UpdatePublicKey().empty();
+  std::string published = kind == kDownloadUpdate ? GetSha256OfUpdateFile() : GetSha256OfInformFile();
+  std::string digest, hashError;
+  bool hashed = HashNeeded(keyPinned, published) && CngSha256File(target, digest, hashError);
+  if (!hashError.empty()) AppendLog("SHA-256: " + hashError);
+  HashVerdict v = CheckPublishedHash(keyPinned, published, hashed, digest);
+  why = HashVerdictText(v);
+  if (v != HashVerdict::Unchecked) DebugLinePid(" DownloadFileAU: " + why);
+  return HashAccepted(v);
 }
 
 void StepFolderCopyProgress() {
@@ -158,7 +212,8 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
 
   if (kind == kDownloadInfo) {
     if (error.empty() && !data.empty()) error = DescribeHttpErrorPage("", data, source, "", false);
-    if (error.empty() && !data.empty()) success = WriteFileText(AgentDir() + name, data, 0, false);
+    if (error.empty() && !data.empty() && InfoSignatureAccepted(base, inFolder, name, data, error))
+      success = WriteFileText(AgentDir() + name, data, 0, false);
     return success;
   }
   if (error.empty()) {
@@ -175,6 +230,13 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
       DeleteFileA(target.c_str());
       AppendLog("ERROR: " + text);
       AuErrorMsg(0, text);
+    } else if (std::string why; !PublishedHashAccepted(kind, target, why)) {
+      // Refused before anything is shut down for it.
+      success = false;
+      DeleteFileA(target.c_str());
+      AppendLog("ERROR: " + std::string(kind == kDownloadUpdate ? "update" : "inform") + " file refused: " + why);
+      if (GetRequestConfirmationBeforeDownload())
+        AuErrorMsg(0, "The downloaded file is not the one that was published.<P><P>" + why + "<P><P>" + source);
     } else if (kind == kDownloadUpdate) {
       std::string why;
       if (!UpdatePackageWhole(package, why)) {

@@ -210,6 +210,7 @@ void PrintHeader(const TGFileInfo& fi) {
   std::printf("  AgentExeName: %s\n", fi.AgentExeName().c_str());
   std::printf("  PackageToken: %s\n", TokenState(fi.PackageToken(false)));
   std::printf("  Silent: %d\n", fi.Silent() ? 1 : 0);
+  std::printf("  UpdatePublicKey: %s\n", fi.UpdatePublicKey().empty() ? "(none: unsigned updates)" : fi.UpdatePublicKey().c_str());
   if (fi.Trailer().HeaderItemCount > 2) {
     std::printf("web setup:\n");
     std::printf("  Base: %s\n", fi.WebBase().c_str());
@@ -217,6 +218,7 @@ void PrintHeader(const TGFileInfo& fi) {
     std::printf("  AlwaysDownload: %d\n", fi.WebAlwaysDownload() ? 1 : 0);
     std::printf("  WebToken: %s\n", TokenState(fi.WebToken(false)));
     std::printf("  Size: %s\n", fi.WebSize().c_str());
+    std::printf("  Sha256: %s\n", fi.WebSha256().empty() ? "(none: not checked)" : fi.WebSha256().c_str());
   }
   std::printf("languages:\n");
   const std::string& block = fi.LangBlock();
@@ -394,6 +396,7 @@ void PrintJson(const std::string& first, const Report& r, const TGFileInfo& fi) 
                  .Add("AgentExeName", Json(fi.AgentExeName()))
                  .Add("PackageToken", Json(TokenState(fi.PackageToken(false))))
                  .Add("Silent", Json(fi.Silent()))
+                 .Add("UpdatePublicKey", Json(fi.UpdatePublicKey()))
                  .Text();
     if (fi.Trailer().HeaderItemCount > 2)
       web = Obj()
@@ -402,6 +405,7 @@ void PrintJson(const std::string& first, const Report& r, const TGFileInfo& fi) 
                 .Add("AlwaysDownload", Json(fi.WebAlwaysDownload()))
                 .Add("WebToken", Json(TokenState(fi.WebToken(false))))
                 .Add("Size", Json(fi.WebSize()))
+                .Add("Sha256", Json(fi.WebSha256()))
                 .Text();
     languages = LanguagesJson(fi);
   }

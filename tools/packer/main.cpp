@@ -10,6 +10,7 @@
 #include "package/package_writer.h"
 #include "package/pkgfile.h"
 #include "progress_line.h"
+#include "publish.h"
 
 int InspectPackage(const std::string& path, bool json);
 
@@ -27,6 +28,15 @@ const char kUsage[] =
     "      exit code 1 when a check fails\n"
     "  packer inform <output> --token <token> (--body <text> | --body-file <file>) [--scrambled]\n"
     "      writes an inform file for the auto-update agent\n"
+    "  packer keygen <private-key-file> <public-key-file>\n"
+    "      creates the publisher's ECDSA P-256 key pair for signed updates\n"
+    "  packer publish [--key <private-key-file>] --info <INFO file> [--update <update setup>]\n"
+    "                 [--inform <inform file>]\n"
+    "      writes the files' sizes and SHA-256 into the INFO file, then signs it\n"
+    "      (<INFO file>.sig) with the private key\n"
+    "  packer verify [--key <public-key-file>] --info <INFO file> [--sig <signature file>]\n"
+    "      checks the signature and the hashes of the files beside the INFO file\n"
+    "      as an agent with that key would; exit code 1 when it would refuse\n"
     "--quiet: no progress line on a terminal (the summary line stays).\n"
     "See docs/packer.md for the manifest format.\n";
 
@@ -165,6 +175,9 @@ int main(int argc, char** argv) {
   }
   if (cmd == "extract") return Extract(args);
   if (cmd == "inform") return Inform(args);
+  if (cmd == "keygen") return KeygenCommand(args);
+  if (cmd == "publish") return PublishCommand(args);
+  if (cmd == "verify") return VerifyCommand(args);
   if (cmd == "-h" || cmd == "--help" || cmd == "help") {
     std::printf("%s", kUsage);
     return 0;

@@ -18,8 +18,11 @@
 #include <dirent.h>
 #endif
 
+#include "crypto.h"
 #include "package/pkgfile.h"
+#include "package/signature.h"
 #include "paths/utils.h"
+#include "publish.h"
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
@@ -439,6 +442,10 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
           ok = p.Fail("token longer than " + std::to_string(kMaxTokenLength) + " characters");
       } else if (k == "silent") {
         ok = p.Bool(key, value, plan.silent);
+      } else if (k == "update_public_key") {
+        std::string point, why;
+        ok = ReadPublicKeyFile(JoinPath(base, value), point, why) ? (plan.updatePublicKey = Base64Encode(point), true)
+                                                                  : p.Fail(why);
       } else if (k == "temp_drive_notice" || k == "cd_spanning" || k == "activity_bar" || k == "debug_log") {
         uint8_t bit = k == "temp_drive_notice" ? kFlagTempDriveNotice
                       : k == "cd_spanning"     ? kFlagCdSpanning
@@ -548,6 +555,10 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
     if (f) std::fclose(f);
     if (n < 0) return failAt(webSizeLine, "cannot read " + Unreadable(webSizeOf));
     plan.webSize = std::to_string(n);
+    // The web stub runs only the very file it was built for.
+    std::string digest, why;
+    if (!Sha256OfFile(webSizeOf, digest, why)) return failAt(webSizeLine, "SHA-256 of " + webSizeOf + ": " + why);
+    plan.webSha256 = HexText(digest);
   }
   std::set<std::string> names;
   int engines = 0;

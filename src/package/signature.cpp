@@ -1,0 +1,170 @@
+#include "package/signature.h"
+
+namespace {
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Sextet(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Only blanks and line ends around the value; nothing inside it.
+std::string TrimBlanks(const std::string& s) {
+  const char* ws = " \t\r\n";
+  size_t a = s.find_first_not_of(ws);
+  if (a == std::string::npos) return "";
+  return s.substr(a, s.find_last_not_of(ws) - a + 1);
+}
+}  // namespace
+
+std::string Base64Encode(const std::string& bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
+    if (i + 1 < bytes.size()) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+    if (i + 2 < bytes.size()) v |= uint8_t(bytes[i + 2]);
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
+  }
+  return out;
+}
+
+bool Base64Decode(const std::string& text, std::string& bytes) {
+  bytes.clear();
+  if (text.size() % 4 != 0) return false;
+  for (size_t i = 0; i < text.size(); i += 4) {
+    bool last = i + 4 == text.size();
+    int pad = 0;
+    uint32_t v = 0;
+    for (int j = 0; j < 4; ++j) {
+      char c = text[i + j];
+      if (c == '=') {
+        // Padding only in the last group, only at its end, at most two.
+        if (!last || j < 2) return false;
+        ++pad;
+        v <<= 6;
+        continue;
+      }
+      int s = Sextet(c);
+      if (s < 0 || pad) return false;
+      v = (v << 6) | uint32_t(s);
+    }
+    // The bits that padding leaves over must be zero, so that every byte
+    // string has exactly one accepted text.
+    if ((pad == 1 && (v & 0xFF)) || (pad == 2 && (v & 0xFFFF))) return false;
+    bytes += char(v >> 16);
+    if (pad < 2) bytes += char((v >> 8) & 0xFF);
+    if (pad < 1) bytes += char(v & 0xFF);
+  }
+  return true;
+}
+
+bool ParseBase64Line(const std::string& text, size_t size, std::string& bytes) {
+  bytes.clear();
+  std::string decoded;
+  if (!Base64Decode(TrimBlanks(text), decoded) || decoded.size() != size) return false;
+  bytes = decoded;
+  return true;
+}
+
+bool ParseSha256Hex(const std::string& text, std::string& digest) {
+  digest.clear();
+  std::string t = TrimBlanks(text);
+  if (t.size() != 2 * kSha256Size) return false;
+  std::string out;
+  for (size_t i = 0; i < t.size(); i += 2) {
+    int hi = HexDigit(t[i]), lo = HexDigit(t[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out += char(hi << 4 | lo);
+  }
+  digest = out;
+  return true;
+}
+
+std::string HexText(const std::string& bytes) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
+}
+
+InfoVerdict CheckInfoSignature(const std::string& keyField, const std::string& infoBytes, bool signatureFetched,
+                               const std::string& signatureText, const P256Verifier& verify) {
+  if (keyField.empty()) return InfoVerdict::Unsigned;
+  std::string point, signature;
+  if (!ParsePublisherKey(keyField, point)) return InfoVerdict::KeyMalformed;
+  if (!signatureFetched) return InfoVerdict::SignatureMissing;
+  if (!ParseSignatureText(signatureText, signature)) return InfoVerdict::SignatureMalformed;
+  switch (verify(point, infoBytes, signature)) {
+    case CryptoCheck::Valid:
+      return InfoVerdict::Valid;
+    case CryptoCheck::Invalid:
+      return InfoVerdict::SignatureWrong;
+    default:
+      return InfoVerdict::Unavailable;
+  }
+}
+
+const char* InfoVerdictText(InfoVerdict v) {
+  switch (v) {
+    case InfoVerdict::Unsigned:
+      return "no key: not signed";
+    case InfoVerdict::Valid:
+      return "signature valid";
+    case InfoVerdict::KeyMalformed:
+      return "the package's public key is malformed; signature not checked";
+    case InfoVerdict::SignatureMissing:
+      return "signature file missing";
+    case InfoVerdict::SignatureMalformed:
+      return "signature file malformed";
+    case InfoVerdict::SignatureWrong:
+      return "signature wrong";
+    case InfoVerdict::Unavailable:
+      return "signature cannot be checked: no CNG on this system";
+  }
+  return "";
+}
+
+HashVerdict CheckPublishedHash(bool keyPinned, const std::string& published, bool hashed, const std::string& digest) {
+  if (!HashNeeded(keyPinned, published)) return HashVerdict::Unchecked;
+  std::string expected;
+  if (TrimBlanks(published).empty()) return HashVerdict::Missing;
+  if (!ParseSha256Hex(published, expected)) return HashVerdict::Malformed;
+  if (!hashed) return keyPinned ? HashVerdict::Unavailable : HashVerdict::Unchecked;
+  return digest == expected ? HashVerdict::Match : HashVerdict::Mismatch;
+}
+
+const char* HashVerdictText(HashVerdict v) {
+  switch (v) {
+    case HashVerdict::Unchecked:
+      return "SHA-256 not checked";
+    case HashVerdict::Match:
+      return "SHA-256 matches";
+    case HashVerdict::Missing:
+      return "no SHA-256 published for the file";
+    case HashVerdict::Malformed:
+      return "published SHA-256 malformed";
+    case HashVerdict::Mismatch:
+      return "SHA-256 differs from the published one";
+    case HashVerdict::Unavailable:
+      return "SHA-256 cannot be computed: no CNG on this system";
+  }
+  return "";
+}
