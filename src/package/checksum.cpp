@@ -8,11 +8,14 @@
 uint32_t PackageChecksum(const std::string& path, uint32_t trailerLength) {
   std::FILE* f = OpenSharedRead(path);
   if (!f) return 0;
+  uint32_t sum = PackageChecksum(f, trailerLength);
+  std::fclose(f);
+  return sum;
+}
+
+uint32_t PackageChecksum(std::FILE* f, uint32_t trailerLength) {
   int64_t remaining = FileSizeOf(f);
-  if (remaining > kChecksumSizeLimit) {
-    std::fclose(f);
-    return kUncheckedVolume;
-  }
+  if (remaining > kChecksumSizeLimit) return kUncheckedVolume;
   // Only the low half of PackageEnd counts here; volumes this small never need the high half.
   uint32_t packageEndLow = 0;
   if (HasExeHeader(f) && ReadU32At(f, 0xFC, packageEndLow) && packageEndLow > 0) remaining = packageEndLow;
@@ -36,7 +39,6 @@ uint32_t PackageChecksum(const std::string& path, uint32_t trailerLength) {
       if (got != sizeof buf) break;
     }
   }
-  std::fclose(f);
   return sum;
 }
 

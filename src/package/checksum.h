@@ -2,6 +2,7 @@
 // verifies, and the naming of the volume files of a spanned package.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // A stored or computed checksum of this value means "not checked".
@@ -12,6 +13,8 @@ constexpr int64_t kChecksumSizeLimit = 52428800;
 // Sum of the volume's dwords (see checksum.cpp); 1234 for volumes above the
 // size limit; 0 when the file cannot be opened.
 uint32_t PackageChecksum(const std::string& path, uint32_t trailerLength);
+// The same over a file that is already open (left open).
+uint32_t PackageChecksum(std::FILE* f, uint32_t trailerLength);
 // True when the stored value matches the computed one or either is 1234.
 bool ChecksumAccepted(uint32_t computed, uint32_t stored);
 

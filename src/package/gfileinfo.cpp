@@ -248,6 +248,15 @@ InformText DecodeInformText(const std::string& text) {
 TGFileInfo::TGFileInfo(const std::string& path) {
   std::FILE* f = OpenSharedRead(path);
   if (!f) return;
+  Read(f);
+  std::fclose(f);
+}
+
+TGFileInfo::TGFileInfo(std::FILE* f) {
+  if (f) Read(f);
+}
+
+void TGFileInfo::Read(std::FILE* f) {
   int64_t trailerStart = 0;
   if (LocateTrailer(f, trailer_, trailerStart) && trailer_.PackageSignature == kPackageSignature) {
     int64_t pos = trailer_.FirstItemOffset;
@@ -263,7 +272,6 @@ TGFileInfo::TGFileInfo(const std::string& path) {
       webSetup_.clear();
     }
   }
-  std::fclose(f);
 }
 
 int TGFileInfo::SpaceEntryForCluster(uint32_t clusterSize) {

@@ -82,6 +82,9 @@ InformText DecodeInformText(const std::string& text);
 class TGFileInfo {
  public:
   explicit TGFileInfo(const std::string& path);
+  // Reads from a file that is already open (left open); any FILE works,
+  // including one over memory.
+  explicit TGFileInfo(std::FILE* f);
 
   const PackageTrailer& Trailer() const { return trailer_; }
   const std::string& LangBlock() const { return langBlock_; }
@@ -123,6 +126,8 @@ class TGFileInfo {
   std::string FontName() const;
 
  private:
+  void Read(std::FILE* f);
+
   PackageTrailer trailer_;
   std::string langBlock_;
   std::string header_;

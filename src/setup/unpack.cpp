@@ -156,6 +156,11 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry) {
           break;
         }
         if (volume == 1) WriteAgentCopy(*vol, rec);
+      } else if (volume > 1 || (rec.PackageFlags & kFlagMoreVolumes)) {
+        // A volume without a package inside a spanned one (an empty or cut
+        // copy passes the checksum) loses its files: the package is broken.
+        broken = true;
+        break;
       }
     } else if (volume > 1) {
       // The volume was there when the prompt loop ended; going on without it would lose its files.
