@@ -23,6 +23,7 @@
 #include "package/gfileinfo.h"
 #include "package/pkgfile.h"
 #include "paths/utils.h"
+#include "setup/setupflow.h"
 #include "setup/unpack.h"
 #include "setup/zlibopen.h"
 
@@ -72,12 +73,12 @@ struct Uncounted {
 // Windows resolves these names to devices in any folder.
 bool IsDeviceName(const std::string& name) {
   std::string base = UpperCase(name.substr(0, name.find('.')));
-  while (!base.empty() && (base.back() == ' ' || base.back() == '.')) base.pop_back();
+  while (!base.empty() && base.back() == ' ') base.pop_back();
   static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char* d : kDevices)
     if (base == d) return true;
   return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '0' && base[3] <= '9';
+         ((base[3] >= '0' && base[3] <= '9') || base[3] == '\xB9' || base[3] == '\xB2' || base[3] == '\xB3');
 }
 
 // A path the engine may write: a plain file name right inside the target folder.
@@ -344,6 +345,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!ChainIsWhole(*env.Volume(path))) Finding("success although " + path + " holds no whole package");
     if (!env.opened.empty() && MoreVolumesFlag(*env.Volume(env.opened.back())))
       Finding("success although a volume after " + env.opened.back() + " is missing");
+    // The setup flow starts the engine from the entry: it must lie in the target folder.
+    std::string engine = BuildEngineCommandLine(entry, kTarget, "", "_1", "C:\\src\\Setup.exe", false).engineName;
+    if (engine.find_first_of("\\/:") != std::string::npos) Finding("engine outside the target folder: " + engine);
   }
   return 0;
 }

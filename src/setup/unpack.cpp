@@ -248,7 +248,10 @@ ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size,
   if (!haveHeader || header.empty()) return ItemResult::Done;
 
   std::string entry;
-  if (header.find('*') != std::string::npos) entry = header;
+  // The setup flow starts the text before the star: from a header it must
+  // still name a file inside the target folder.
+  size_t headerStar = header.find('*');
+  if (headerStar != std::string::npos && IsPlainFileName(Trim(header.substr(0, headerStar)))) entry = header;
   std::string name = ListItem(header, 0, "");
   std::string dateText = ListItem(header, 1, "");
   size_t star = name.find('*');
@@ -342,10 +345,25 @@ void RunExtraction(UnpackEnv& env, const ExtractRequest& request, bool& checksum
   Extraction(env, request).Run(checksumOk, engineEntry);
 }
 
+namespace {
+// Windows opens a device for these names in any folder, also with an
+// extension or trailing dots and blanks ("CON", "nul.txt", "COM1 .log").
+bool IsDeviceName(const std::string& name) {
+  std::string base = UpperCase(name.substr(0, name.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (const char* d : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (base == d) return true;
+  // COM1..COM9 and LPT1..LPT9, also with the superscript digits 1, 2 and 3.
+  const std::string digits = "0123456789\xB9\xB2\xB3";
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         digits.find(base[3]) != std::string::npos;
+}
+}  // namespace
+
 bool IsPlainFileName(const std::string& name) {
   if (name.find_first_of("\\/:") != std::string::npos) return false;
   // Names of only dots and blanks ("", ".", "..", ". .") resolve to a folder, not a file.
-  return name.find_first_not_of(". ") != std::string::npos;
+  return name.find_first_not_of(". ") != std::string::npos && !IsDeviceName(name);
 }
 
 int WriteFailureCount() { return g_writeFailures; }

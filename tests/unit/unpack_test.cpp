@@ -271,6 +271,9 @@ TEST_F(Unpack, EngineEntryRules) {
       {{"|A.exe*|0|", "|B.txt|0|", "|C.exe* -q|0|"}, "C.exe* -q", {"A.exe", "B.txt", "C.exe"}},
       // A star outside the name field reports the whole header.
       {{"|Setup.txt|0|*|"}, "|Setup.txt|0|*|", {"Setup.txt"}},
+      // ... unless the text before that star, which the setup flow would
+      // start, leaves the target folder.
+      {{"\\Setup.txt\\..\\..\\cmd.exe*\\"}, "", {"Setup.txt"}},
       {{"|Plain.txt|0|"}, "", {"Plain.txt"}},
   };
   for (const Case& c : cases) {
@@ -631,7 +634,11 @@ TEST(UnpackNames, PlainFileNames) {
     const char* name;
     bool plain;
   } cases[] = {{"Setup.txt", true}, {"a b.c", true}, {".profile", true}, {"", false},       {".", false},
-               {"..", false},       {"...", false},  {"a\\b", false},    {"a/b", false}, {"C:x", false}};
+               {"..", false},       {"...", false},  {"a\\b", false},    {"a/b", false}, {"C:x", false},
+               // Windows devices, whatever the case and extension.
+               {"CON", false}, {"nul.txt", false}, {"Aux", false}, {"PRN.log", false}, {"COM1", false},
+               {"lpt9 .txt", false}, {"CONOUT$", false}, {"COM\xB9", false},
+               {"CONFIG.SYS", true}, {"COM10", true}, {"LPT", true}, {"console.txt", true}, {"x.CON", true}};
   for (const Case& c : cases) EXPECT_EQ(IsPlainFileName(c.name), c.plain) << c.name;
 }
 
