@@ -53,6 +53,7 @@ enum Fault { kNoFault = 0, kReadFails = 1, kShortReads = 2, kWriteFails = 3 };
 bool g_counting = false;
 int64_t g_live = 0;
 int64_t g_peak = 0;
+int64_t g_largestPeak = 0;  // over all inputs; printed at exit when ZS_FUZZ_PEAK is set
 
 void MallocHook(const volatile void*, size_t size) {
   if (!g_counting) return;
@@ -296,6 +297,8 @@ bool MoreVolumesFlag(const std::string& bytes) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   __sanitizer_install_malloc_and_free_hooks(MallocHook, FreeHook);
+  if (std::getenv("ZS_FUZZ_PEAK"))
+    std::atexit([] { std::fprintf(stderr, "fuzz_extract: largest engine peak %lld bytes\n", (long long)g_largestPeak); });
   return 0;
 }
 
@@ -336,6 +339,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zlibError = true;
   }
   g_counting = false;
+  g_largestPeak = std::max(g_largestPeak, g_peak);
   if (g_peak > kMemoryBound) Finding("the engine held " + std::to_string(g_peak) + " bytes at once");
   if (zlibError) return 0;
 

@@ -32,19 +32,20 @@ std::string Content(std::mt19937& rng, size_t size) {
 }
 
 size_t FileSize(std::mt19937& rng) {
-  switch (rng() % 20) {
-    case 0: return 0;
-    case 1: return (1u << 20) + rng() % (2u << 20);  // 1 to 3 MiB
-    case 2: case 3: case 4: case 5: case 6: return 2000 + rng() % 200000;
+  switch (rng() % 40) {
+    case 0: case 1: return 0;
+    case 2: return (1u << 20) + rng() % (2u << 20);  // 1 to 3 MiB
+    case 3: case 4: case 5: case 6: case 7: case 8: case 9: case 10: return 2000 + rng() % 150000;
     default: return rng() % 2000;
   }
 }
 
-// A DOS time of 1980..2107, hours away from daylight-saving switches; 0
-// (keep the time of writing) now and then.
+// A DOS time of 1980..2099, hours away from daylight-saving switches; 0
+// (keep the time of writing) now and then. (The Windows C runtime cannot
+// set file times after February 2106, the end of unsigned 32-bit seconds.)
 uint32_t DosTime(std::mt19937& rng) {
   if (rng() % 8 == 0) return 0;
-  return DosTimeOf(1980 + int(rng() % 128), 1 + int(rng() % 12), 1 + int(rng() % 28), 4 + int(rng() % 19),
+  return DosTimeOf(1980 + int(rng() % 120), 1 + int(rng() % 12), 1 + int(rng() % 28), 4 + int(rng() % 19),
                    int(rng() % 60), int(rng() % 30) * 2);
 }
 
