@@ -117,8 +117,9 @@ class MemVolume : public UnpackVolume {
 
 class MemTarget : public UnpackTarget {
  public:
-  MemTarget(MemEnv& env, std::string path, bool created, int64_t oldSize)
-      : env_(env), path_(std::move(path)), created_(created), oldSize_(oldSize) {}
+  MemTarget(MemEnv& env, std::string path, bool created, int64_t oldSize, bool agentCopy)
+      : env_(env), path_(std::move(path)), created_(created), oldSize_(oldSize), agentCopy_(agentCopy) {}
+  ~MemTarget() override;
   bool Write(const void* data, size_t size) override;
   bool SetDosTime(uint32_t dosTime) override;
   void Abandon() override;
@@ -129,6 +130,7 @@ class MemTarget : public UnpackTarget {
   std::string path_;
   bool created_;
   int64_t oldSize_;
+  bool agentCopy_;
   bool failed_ = false;
 };
 
@@ -183,12 +185,14 @@ class MemEnv : public UnpackEnv {
   std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) override {
     Uncounted u;
     CheckTargetPath(path);
-    if (replace) inAgentCopy = true;  // only the agent copy replaces a file
+    // Only the agent copy replaces a file; read failures while it is open
+    // concern the copy, not the package's items.
+    if (replace) inAgentCopy = true;
     auto it = files.find(path);
     existed = it != files.end();
     int64_t old = existed ? it->second.size : 0;
     if (replace || !existed) files[path] = FileState();
-    return std::unique_ptr<UnpackTarget>(new MemTarget(*this, path, !existed, replace ? 0 : old));
+    return std::unique_ptr<UnpackTarget>(new MemTarget(*this, path, !existed, replace ? 0 : old, replace));
   }
   uint32_t FileDosTime(const std::string& path) override { return 0x2C5A6B3C; }
   std::string DescribeWriteFailure(const std::string& path, int64_t dataSize, const std::string& errorText) override {
@@ -236,6 +240,10 @@ int64_t MemVolume::ReadAt(int64_t offset, void* buffer, size_t count) {
   size_t n = std::min<size_t>(count, bytes_.size() - size_t(offset));
   std::memcpy(buffer, bytes_.data() + offset, n);
   return int64_t(n);
+}
+
+MemTarget::~MemTarget() {
+  if (agentCopy_) env_.inAgentCopy = false;
 }
 
 bool MemTarget::Write(const void* data, size_t size) {
