@@ -1,37 +1,27 @@
-// Feeds arbitrary bytes to the package reader as a file: trailer, header
-// items, every query, the language lookup, tokens and inform texts.
+// The package reader over arbitrary bytes held in memory: trailer, header
+// items, every query, the language lookup, the item chain, the checksum,
+// tokens and inform texts.
 #include <cstdint>
-#include <cstdio>
 #include <string>
-#include <unistd.h>
 
+#include "memfile.h"
+#include "package/checksum.h"
 #include "package/gfileinfo.h"
 #include "package/signature.h"
 #include "package/lang.h"
 #include "package/package_items.h"
 #include "paths/platform.h"
-#include "package/checksum.h"
 
 namespace {
-struct TempFile {
-  std::string path = "/tmp/fuzz_package_" + std::to_string(getpid()) + ".bin";
-  ~TempFile() { std::remove(path.c_str()); }
-};
-const std::string& TempPath() {
-  static TempFile file;
-  return file.path;
-}
 uint32_t g_cluster = 0;
 uint32_t g_locale = 0;
 volatile uint64_t g_sink = 0;  // keeps the queries from being optimised away
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string& path = TempPath();
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  MemFile file(data, size);
+  std::FILE* f = file.get();
   if (!f) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
 
   g_cluster = size ? uint32_t(data[0]) << (size % 17) : 0;
   g_locale = size > 1 ? uint32_t(data[1]) | (uint32_t(size & 3) << 10) : 0;
@@ -39,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Platform().threadLocale = [] { return g_locale; };
   ResetChosenLanguage();
 
-  TGFileInfo fi(path);
+  TGFileInfo fi(f);
   uint64_t sink = fi.SpaceRequired("C:\\");
   sink += fi.TempDriveNotice() + fi.MoreVolumes() + fi.CdSpanning() + fi.ActivityBar() + fi.DebugLog() +
           fi.WebSetup() + fi.ConfirmDownload() + fi.WriteAgentCopy() + fi.IsUpdateAgent() + fi.Silent() +
@@ -55,20 +45,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string point, digest;
   sink += ParsePublisherKey(fi.UpdatePublicKey(), point) + ParseSha256Hex(fi.WebSha256(), digest) + point.size() +
           digest.size();
+  // Without a package every text is empty and every flag false.
+  if (!fi.HasPackage() && (!fi.LangBlock().empty() || !fi.HeaderString().empty() || !fi.WebSetupString().empty()))
+    __builtin_trap();
 
+  // Tokens are 50 characters; a longer text only repeats the same steps.
   std::string text(reinterpret_cast<const char*>(data), size);
-  sink += TokenUnscramble(text).size();
+  std::string token = text.substr(0, 96);
+  std::string plain;
+  sink += TokenUnscramble(token).size() + TryTokenUnscramble(token, plain) + plain.size();
   InformText inform = DecodeInformText(text);
   sink += inform.token.size() + inform.body.size();
 
   PackageTrailer t;
-  sink += ReadPackageTrailer(path, t) + HasExeHeader(path) + uint64_t(PackageLogicalEnd(path));
-  sink += PackageChecksum(path, t.TrailerLength);
+  bool hasTrailer = ReadPackageTrailer(f, t);
+  int64_t end = PackageLogicalEnd(f);
+  if (end < 0 || end > int64_t(size)) __builtin_trap();
+  if (hasTrailer && (t.TrailerLength < 4 || t.TrailerLength > uint32_t(kTrailerSize))) __builtin_trap();
+  sink += hasTrailer + HasExeHeader(f) + uint64_t(end);
+  sink += PackageChecksum(f, t.TrailerLength);
   VolumeContents v;
   std::string error;
-  if (ReadVolumeItems(path, v, error)) {
+  if (ReadVolumeItems(f, v, error)) {
+    // Two readers of one chain: the inspection's first items are the header items.
+    if (fi.HasPackage() && v.items.size() >= 2 &&
+        (v.items[0].payload != fi.LangBlock() || v.items[1].payload != fi.HeaderString()))
+      __builtin_trap();
     for (const ChainItem& item : v.items) {
-      std::string plain;
+      if (item.offset < 0 || item.offset + 4 + int64_t(item.payload.size()) > end) __builtin_trap();
       if (item.length > 0 && !InflateBytes(item.payload, plain, error)) continue;
       FileItemInfo info;
       sink += SplitFileItem(item.length > 0 ? plain : item.payload, info);

@@ -1,89 +1,57 @@
 #!/usr/bin/env bash
-# Bounded fuzz run of the package reader.
-#   run-fuzz.sh <fuzz-bin-dir> <work-dir>
-# Builds a seed corpus with the native packer (fake stub: "MZ" at 0, "PE" at
-# 0x100), then runs fuzz_package for 60 seconds. Non-zero exit on a finding.
+# Runs the fuzz targets over their kept corpora (fuzz/corpus/<target>) with
+# their dictionaries (fuzz/dict/<target>.dict), one after the other on one core.
+#   run-fuzz.sh [--long] <fuzz-bin-dir> <work-dir> [target...]
+# Short mode (CI): every target for ZS_FUZZ_SECONDS (default 20) on a copy
+# of its corpus. Long mode (campaign): ZS_FUZZ_SECONDS (default 600) per
+# target, then the new inputs are merged back into fuzz/corpus/<target>.
+# Prints executions and executions per second per target; non-zero exit on a
+# finding (the input is kept in <work-dir>/artifacts).
 set -euo pipefail
-bin=${1:?usage: run-fuzz.sh <fuzz-bin-dir> <work-dir>}
-work=${2:?usage: run-fuzz.sh <fuzz-bin-dir> <work-dir>}
+long=0
+if [ "${1:-}" = "--long" ]; then long=1; shift; fi
+bin=${1:?usage: run-fuzz.sh [--long] <fuzz-bin-dir> <work-dir> [target...]}
+work=${2:?usage: run-fuzz.sh [--long] <fuzz-bin-dir> <work-dir> [target...]}
+shift 2
 src=$(cd "$(dirname "$0")/.." && pwd)
-packer=${ZS_NATIVE_BIN:-$src/build/native/bin}/packer
-fuzzer=$bin/fuzz_package
-[ -x "$fuzzer" ] || { echo "run-fuzz: missing $fuzzer (build with -DZS_FUZZ=ON)" >&2; exit 1; }
-[ -x "$packer" ] || { echo "run-fuzz: missing $packer (set ZS_NATIVE_BIN)" >&2; exit 1; }
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(package extract markup pathmacros cmdline)
+seconds=${ZS_FUZZ_SECONDS:-$([ $long = 1 ] && echo 600 || echo 20)}
+# A small quarantine keeps five sanitizer processes' memory modest.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=32}
 
-rm -rf "$work"
-mkdir -p "$work/corpus" "$work/seed" "$work/artifacts"
-cd "$work/seed"
-python3 - <<'PY'
-b = bytearray(0x200)
-b[0:2] = b"MZ"
-b[0x100:0x104] = b"PE\0\0"
-open("stub.exe", "wb").write(bytes(b))
-open("engine.exe", "wb").write(b"MZ engine " * 20)
-open("data.txt", "wb").write(b"line of text\r\n" * 40)
-PY
-cat > plain.txt <<'M'
-[package]
-stub = stub.exe
-output = plain.exe
-token = PRODUCT
-silent = 1
-[language English]
-s0 = Setup
-s11 =
-[file]
-source = engine.exe
-engine = /LANG=DE
-[file]
-source = data.txt
-compression = stored
-M
-cat > web.txt <<'M'
-[package]
-stub = stub.exe
-output = web.exe
-update_url = http://example.test/upd
-info_file = App.info
-agent_exe = Agent.exe
-web_setup = 1
-is_update_agent = 1
-temp_drive_notice = 1
-[web]
-base = http://example.test/dl
-file = Full.exe
-token = WEB
-size = 1234
-[language German]
-s0 = Installation
-[language Turkish]
-Charset = 162
-[file]
-source = data.txt
-M
-cat > span.txt <<'M'
-[package]
-stub = stub.exe
-output = span.exe
-volume_size = 900
-checksum = 0
-no_engine = 1
-[language English]
-s0 = Setup
-[file]
-source = data.txt
-compression = stored
-M
-for m in plain web span; do "$packer" build "$m.txt" >/dev/null; done
-cp plain.exe web.exe span.exe span.exe.002 "$work/corpus/"
-"$packer" inform "$work/corpus/inform.txt" --token PRODUCT --body "New <B>version</B>|x" >/dev/null
-"$packer" inform "$work/corpus/inform-scrambled.txt" --token PRODUCT --body "Hello" --scrambled >/dev/null
+# Largest input per target: packages with a few volumes, short texts otherwise.
+max_len() { case $1 in package|extract) echo 16384 ;; *) echo 2048 ;; esac; }
 
-cd "$work"
-"$fuzzer" -max_total_time="${ZS_FUZZ_SECONDS:-60}" -max_len=8192 -timeout=10 -rss_limit_mb=1024 \
-  -artifact_prefix="$work/artifacts/" corpus 2>"$work/fuzz.log" || {
-  echo "run-fuzz: finding; see $work/fuzz.log and $work/artifacts" >&2
-  tail -n 40 "$work/fuzz.log" >&2
-  exit 1
-}
-tail -n 3 "$work/fuzz.log"
+mkdir -p "$work/artifacts"
+failed=0
+total=0
+for t in "${targets[@]}"; do
+  fuzzer=$bin/fuzz_$t
+  [ -x "$fuzzer" ] || { echo "run-fuzz: missing $fuzzer (build with -DZS_FUZZ=ON)" >&2; exit 1; }
+  corpus=$work/corpus/$t
+  rm -rf "$corpus"
+  mkdir -p "$corpus"
+  cp "$src/fuzz/corpus/$t/." "$corpus/" -r
+  log=$work/$t.log
+  status=0
+  "$fuzzer" -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=10 -rss_limit_mb=1024 \
+    -malloc_limit_mb=256 -dict="$src/fuzz/dict/$t.dict" -print_final_stats=1 \
+    -artifact_prefix="$work/artifacts/$t-" "$corpus" >"$log" 2>&1 || status=$?
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+  printf 'run-fuzz: %-10s %10s executions %6s exec/s\n' "$t" "${runs:-?}" "${rate:-?}"
+  total=$((total + ${runs:-0}))
+  if [ $status -ne 0 ]; then
+    echo "run-fuzz: finding in $t; see $log and $work/artifacts" >&2
+    grep -E '^(==[0-9]+==ERROR|SUMMARY|fuzz_)' "$log" | head -n 5 >&2 || true
+    failed=1
+    continue
+  fi
+  if [ $long = 1 ]; then
+    mkdir -p "$src/fuzz/corpus/$t"
+    "$fuzzer" -merge=1 -max_len="$(max_len "$t")" -timeout=10 "$src/fuzz/corpus/$t" "$corpus" >>"$log" 2>&1
+  fi
+done
+echo "run-fuzz: $total executions in all"
+exit $failed

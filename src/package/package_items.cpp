@@ -14,10 +14,16 @@ bool ReadVolumeItems(const std::string& path, VolumeContents& out, std::string& 
     error = "cannot open " + path;
     return false;
   }
+  bool ok = ReadVolumeItems(f, out, error);
+  std::fclose(f);
+  return ok;
+}
+
+bool ReadVolumeItems(std::FILE* f, VolumeContents& out, std::string& error) {
+  out = VolumeContents();
   bool ok = ReadPackageTrailer(f, out.trailer);
   out.logicalEnd = PackageLogicalEnd(f);
   if (!ok) {
-    std::fclose(f);
     error = "no package trailer";
     return false;
   }
@@ -50,7 +56,6 @@ bool ReadVolumeItems(const std::string& path, VolumeContents& out, std::string& 
     pos += 4 + size;
     out.items.push_back(std::move(item));
   }
-  std::fclose(f);
   return ok;
 }
 

@@ -2,6 +2,7 @@
 // and by tests. Every length is checked against the volume before reading.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct VolumeContents {
 // Reads the trailer and every item from FirstItemOffset up to the trailer.
 // False, with a reason, when there is no trailer or the chain leaves the volume.
 bool ReadVolumeItems(const std::string& path, VolumeContents& out, std::string& error);
+// The same over a file that is already open (left open).
+bool ReadVolumeItems(std::FILE* f, VolumeContents& out, std::string& error);
 
 // zlib stream -> plain bytes; false with zlib's message on damaged data.
 bool InflateBytes(const std::string& payload, std::string& out, std::string& error);

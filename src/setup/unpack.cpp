@@ -168,6 +168,11 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome&
           break;
         }
         if (volume == 1) WriteAgentCopy(*vol, rec);
+      } else if (volume > 1 || (rec.PackageFlags & kFlagMoreVolumes)) {
+        // A volume without a package inside a spanned one (an empty or cut
+        // copy passes the checksum) loses its files: the package is broken.
+        broken = true;
+        break;
       }
     } else if (volume > 1) {
       // The volume was there when the prompt loop ended; going on without it would lose its files.
@@ -269,7 +274,10 @@ ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size,
   if (!haveHeader || header.empty()) return ItemResult::Done;
 
   std::string entry;
-  if (header.find('*') != std::string::npos) entry = header;
+  // The setup flow starts the text before the star: from a header it must
+  // still name a file inside the target folder.
+  size_t headerStar = header.find('*');
+  if (headerStar != std::string::npos && IsPlainFileName(Trim(header.substr(0, headerStar)))) entry = header;
   std::string name = ListItem(header, 0, "");
   std::string dateText = ListItem(header, 1, "");
   size_t star = name.find('*');

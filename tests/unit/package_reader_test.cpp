@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "package/gfileinfo.h"
+#include "package/checksum.h"
 #include "package/lang.h"
+#include "package/package_items.h"
 #include "package/pkgfile.h"
 #include "package_fixture.h"
 
@@ -274,4 +276,36 @@ TEST(PackageReader, OtherSignatureKeepsRecordButNoTexts) {
   EXPECT_TRUE(fi.DebugLog());  // the record is used as read
   EXPECT_EQ(fi.HeaderString(), "");
   EXPECT_FALSE(fi.Silent());
+}
+
+// The readers over an open file (any FILE, a file in memory too) read what
+// the readers over a path read; each leaves the file open for the next.
+TEST(PackageReader, OpenFileOverloadsReadLikeThePathOnes) {
+  TempDir dir;
+  PackagePlan plan = BasicSpec();
+  plan.hasWebSetup = true;
+  plan.webBase = "http://example.test/dl";
+  plan.token = "PRODUCT";
+  plan.files.push_back({"Data.bin", std::string(5000, 'd'), "", 0, 6});
+  std::string path = BuildOne(dir, plan);
+  WriteAll(dir.Path("appended.exe"), ReadAll(path) + "signature appended later");
+  for (const std::string& p : {path, dir.Path("appended.exe")}) {
+    SCOPED_TRACE(p);
+    std::FILE* f = OpenSharedRead(p);
+    ASSERT_NE(f, nullptr);
+    TGFileInfo byPath(p), byFile(f);
+    EXPECT_TRUE(byFile.HasPackage());
+    EXPECT_EQ(EncodeTrailer(byFile.Trailer()), EncodeTrailer(byPath.Trailer()));
+    EXPECT_EQ(byFile.LangBlock(), byPath.LangBlock());
+    EXPECT_EQ(byFile.HeaderString(), byPath.HeaderString());
+    EXPECT_EQ(byFile.WebSetupString(), byPath.WebSetupString());
+    EXPECT_EQ(PackageChecksum(f, kTrailerSize), PackageChecksum(p, kTrailerSize));
+    VolumeContents a, b;
+    std::string errA, errB;
+    EXPECT_TRUE(ReadVolumeItems(f, a, errA)) << errA;
+    EXPECT_TRUE(ReadVolumeItems(p, b, errB)) << errB;
+    ASSERT_EQ(a.items.size(), b.items.size());
+    for (size_t i = 0; i < a.items.size(); ++i) EXPECT_EQ(a.items[i].payload, b.items[i].payload);
+    std::fclose(f);
+  }
 }

@@ -275,6 +275,9 @@ TEST_F(Unpack, EngineEntryRules) {
       {{"|A.exe*|0|", "|B.txt|0|", "|C.exe* -q|0|"}, "C.exe* -q", {"A.exe", "B.txt", "C.exe"}},
       // A star outside the name field reports the whole header.
       {{"|Setup.txt|0|*|"}, "|Setup.txt|0|*|", {"Setup.txt"}},
+      // ... unless the text before that star, which the setup flow would
+      // start, leaves the target folder.
+      {{"\\Setup.txt\\..\\..\\cmd.exe*\\"}, "", {"Setup.txt"}},
       {{"|Plain.txt|0|"}, "", {"Plain.txt"}},
   };
   for (const Case& c : cases) {
@@ -545,17 +548,35 @@ TEST_F(Unpack, VolumeWithAnotherSignatureIsSkipped) {
   EXPECT_EQ(entry, "");
   EXPECT_EQ(OutFiles(), Names{});
 
-  // With more volumes the run goes on with the next one.
+  // Inside a spanned package a volume without the signature loses its files:
+  // the package is broken, whether that volume comes first or later.
   VolumeSpec first{false, {kHeaderItems, FileItem("Skipped.txt", 0, "s", 9)}, 2, 2, kFlagMoreVolumes};
   first.signature = 0x11223344;
   WriteVolume(Pkg("Data.001"), first);
-  // The items of a skipped volume are never counted, so the next volume's
-  // first items stand in for the header items.
   WriteVolume(Pkg("Data.002"), {false, {kHeaderItems, FileItem("Engine.exe*", 0, "E", 9)}, 0});
   Extract(Pkg("Data.001"));
-  EXPECT_TRUE(checksumOk);
-  EXPECT_EQ(entry, "Engine.exe*");
-  EXPECT_EQ(OutFiles(), Names{"Engine.exe"});
+  EXPECT_FALSE(checksumOk);
+  EXPECT_EQ(entry, "");
+  EXPECT_EQ(OutFiles(), Names{});
+  EXPECT_TRUE(env.prompts.empty());
+
+  VolumeSpec last{false, {FileItem("Two.txt", 0, "2", 9)}, 0};
+  last.signature = 0x11223344;
+  WriteVolume(Pkg("Data.001"), {false, {kHeaderItems, FileItem("Engine.exe*", 0, "E", 9)}, 2, 2, kFlagMoreVolumes});
+  WriteVolume(Pkg("Data.002"), last);
+  Extract(Pkg("Data.001"));
+  EXPECT_FALSE(checksumOk);
+  EXPECT_EQ(entry, "");
+}
+
+TEST_F(Unpack, EmptyLaterVolumeIsABrokenPackage) {
+  // An empty file sums to 0 and so passes a stored checksum of 0; it must
+  // still not count as the rest of the package.
+  WriteVolume(Pkg("Data.001"), {false, {kHeaderItems, FileItem("Engine.exe*", 0, "E", 9)}, 2, 2, kFlagMoreVolumes});
+  WriteAll(Pkg("Data.002"), "");
+  Extract(Pkg("Data.001"));
+  EXPECT_FALSE(checksumOk);
+  EXPECT_EQ(entry, "");
 }
 
 // ---- disk prompts ----
