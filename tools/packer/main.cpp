@@ -2,19 +2,22 @@
 // writes inform files for the auto-update agent.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "manifest.h"
 #include "package/package_writer.h"
+#include "paths/utils.h"
 
 int InspectPackage(const std::string& path);
 
 namespace {
 const char kUsage[] =
     "usage:\n"
-    "  packer build <manifest> [-o <output>]\n"
-    "      builds the setup file (and its volume files) described by the manifest\n"
+    "  packer build <manifest> [-o <output>] [-j <threads>]\n"
+    "      builds the setup file (and its volume files) described by the manifest,\n"
+    "      compressing on all cores unless -j says how many threads\n"
     "  packer inspect <setup file or first volume>\n"
     "      prints the trailer, header items and file list and checks every volume;\n"
     "      exit code 1 when a check fails\n"
@@ -35,10 +38,17 @@ int Fail(const std::string& problem) {
 
 int Build(const std::vector<std::string>& args) {
   std::string manifest, output;
+  int jobs = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "-o") {
       if (i + 1 >= args.size()) return Usage("-o needs a file name");
       output = args[++i];
+    } else if (args[i] == "-j") {
+      int64_t n = 0;
+      if (i + 1 >= args.size() || !TryStrToInt64(args[i + 1], n) || n < 1 || n > 64)
+        return Usage("-j needs a number of threads from 1 to 64");
+      jobs = int(n);
+      ++i;
     } else if (manifest.empty()) {
       manifest = args[i];
     } else {
@@ -46,11 +56,22 @@ int Build(const std::vector<std::string>& args) {
     }
   }
   if (manifest.empty()) return Usage("build needs a manifest");
+  int64_t epoch = 0;
+  bool malformed = false;
+  bool haveEpoch = SourceDateEpoch(epoch, &malformed);
+  if (malformed) return Fail("SOURCE_DATE_EPOCH must be a number of seconds since 1970 (digits only)");
   Manifest m;
   std::string error;
   if (!LoadManifest(manifest, m, error)) return Fail(error);
   if (!output.empty()) m.output = output;
   if (m.output.empty()) return Fail(manifest + ": no output given ([package] output = ... or -o)");
+  if (haveEpoch) m.plan.reproducible = true;
+  m.plan.jobs = jobs;
+  std::string folder = DirOf(m.output);
+  std::error_code ec;
+  if (!folder.empty() && !std::filesystem::is_directory(folder, ec) &&
+      !std::filesystem::create_directories(folder, ec))
+    return Fail("cannot create the folder " + folder + (ec ? ": " + ec.message() : ""));
   PackResult r = WritePackage(m.plan, m.output);
   if (!r.error.empty()) return Fail(r.error);
   for (const std::string& v : r.volumes) std::printf("wrote %s\n", v.c_str());
