@@ -5,6 +5,7 @@
 # code.
 #   scripts/demo.sh          the self-extracting setup
 #   scripts/demo.sh web      a web stub that downloads that setup from nginx
+#   scripts/demo.sh update   an installed program updated by its agent from nginx
 # (scripts/test.sh builds everything, the fuzz tree included.)
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,7 +17,8 @@ mode=${1:-setup}
 demo_tools="win64:stub,testengine,dbgview,launch native:packer"
 case $mode in
   setup|web) targets=$demo_tools ;;
-  *) echo "usage: demo.sh [setup|web]" >&2; exit 2 ;;
+  update) targets="${demo_tools/launch/launch,proctool,testwindows,notifyclient,guidriver}" ;;
+  *) echo "usage: demo.sh [setup|web|update]" >&2; exit 2 ;;
 esac
 
 "$src/scripts/install-deps.sh"
@@ -150,5 +152,10 @@ case $mode in
     start_nginx
     pack_web_stub
     run_setup "$demo/out/WebSetup.exe"
+    ;;
+  update)
+    # The tests' installed-product fixture, run once with its story printed.
+    ZS_SOURCE_DIR=$src ZS_WIN64_BIN=$bin ZS_NATIVE_BIN=$root/native/bin ZS_WINE_WORK=$demo/wine \
+      ZS_PREFIX_INDEX=0 python3 "$src/scripts/demo_update.py"
     ;;
 esac

@@ -195,7 +195,29 @@ MANIFEST
   echo "saved $out/mainwindow.png"
 }
 
-SHOTS=(error question rtl wrap mainwindow)
+# The inform window of the update agent, with the button of its link and
+# without a link.
+inform_body() {
+  printf '%s\r\n' "Zelkan Demo 2.0 is available." "" \
+    "What is new in this version:" \
+    "  - Faster start-up and smaller downloads" \
+    "  - Files can be dropped on the main window" \
+    "  - Many small fixes" "" \
+    "Your version keeps working; update whenever it suits you." > "$work/inform.txt"
+  winpath "$work/inform.txt"
+}
+
+shot_inform() {
+  capture inform-button ZRichEditBox "$BIN/boxdemo.exe" /kind=inform "/title=New Version" /button=Download \
+    /link=https://www.example.com/download /size=8 /font=Tahoma "/textfile=$(inform_body)"
+}
+
+shot_inform_nolink() {
+  capture inform-nolink ZRichEditBox "$BIN/boxdemo.exe" /kind=inform "/title=New Version" /width=420 /height=260 \
+    /font=Tahoma "/textfile=$(inform_body)"
+}
+
+SHOTS=(error question rtl wrap mainwindow inform inform_nolink)
 if [ -n "${ZS_SHOT_EXTRA:-}" ]; then
   # shellcheck source=/dev/null
   . "$ZS_SHOT_EXTRA"

@@ -17,6 +17,23 @@ constexpr uint32_t kHttpReadMin = 4096;
 constexpr uint32_t kHttpReadMax = 262144;
 uint32_t NextReadSize(uint32_t current, uint32_t elapsedMs);
 
+// How long one WinINet wait may last before the download ends with an
+// error. A stalled server (a dying proxy, a captive portal, Wi-Fi that lost
+// its link) otherwise keeps a read waiting for good, and with it the web
+// stub and the agent's tick. Connect: a live server accepts within seconds
+// and the system's own connect retries end after about 21 s. Send: a request
+// is a few hundred bytes and only waits when the link is dead. Receive: time
+// without a single byte, generous enough for a proxy that fetches the file
+// before answering and for a Wi-Fi roaming pause.
+constexpr uint32_t kHttpConnectTimeoutMs = 30000;
+constexpr uint32_t kHttpSendTimeoutMs = 30000;
+constexpr uint32_t kHttpReceiveTimeoutMs = 60000;
+struct HttpTimeouts {
+  uint32_t connectMs = kHttpConnectTimeoutMs;
+  uint32_t sendMs = kHttpSendTimeoutMs;
+  uint32_t receiveMs = kHttpReceiveTimeoutMs;
+};
+
 // local file + "." + (size + modified) in decimal: another size or date on
 // the server gives another name, so a stale partial file is never resumed.
 std::string PartialFileName(const std::string& localFile, int64_t size, uint32_t modified);

@@ -17,13 +17,19 @@ namespace {
 
 using FnConnectedState = BOOL(WINAPI*)(LPDWORD, DWORD);
 using FnOpen = HINTERNET(WINAPI*)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
-using FnOpenUrl = HINTERNET(WINAPI*)(HINTERNET, LPCSTR, LPCSTR, DWORD, DWORD, DWORD_PTR);
+using FnCrackUrl = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPURL_COMPONENTSA);
+using FnConnect = HINTERNET(WINAPI*)(HINTERNET, LPCSTR, INTERNET_PORT, LPCSTR, LPCSTR, DWORD, DWORD, DWORD_PTR);
+using FnOpenRequest = HINTERNET(WINAPI*)(HINTERNET, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR*, DWORD, DWORD_PTR);
+using FnSendRequest = BOOL(WINAPI*)(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD);
 using FnQueryInfo = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
 using FnReadFile = BOOL(WINAPI*)(HINTERNET, LPVOID, DWORD, LPDWORD);
 using FnCloseHandle = BOOL(WINAPI*)(HINTERNET);
+using FnSetOption = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, DWORD);
 
 HMODULE g_winInet = nullptr;
-FARPROC g_connectedState, g_open, g_openUrl, g_queryInfo, g_readFile, g_closeHandle;
+FARPROC g_connectedState, g_open, g_crackUrl, g_connect, g_openRequest, g_sendRequest, g_queryInfo, g_readFile,
+    g_closeHandle, g_setOption;
+HttpTimeouts g_timeouts;
 
 // Loads the library when needed (a failed load is tried again on the next
 // call) and looks the function up once.
@@ -46,15 +52,27 @@ BOOL WConnectedState(DWORD* flags) {
   return fn ? fn(flags, 0) : FALSE;
 }
 
-HINTERNET WOpen(const char* agent) {
-  auto fn = Get<FnOpen>(g_open, "InternetOpenA");
-  return fn ? fn(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0) : nullptr;
+// Every handle gets the client's own timeouts: the system's may be endless,
+// and a stalled server must end the call, not hang it.
+void SetTimeouts(HINTERNET h) {
+  auto fn = Get<FnSetOption>(g_setOption, "InternetSetOptionA");
+  if (!fn || !h) return;
+  const struct {
+    DWORD option, ms;
+  } waits[] = {{INTERNET_OPTION_CONNECT_TIMEOUT, g_timeouts.connectMs},
+               {INTERNET_OPTION_SEND_TIMEOUT, g_timeouts.sendMs},
+               {INTERNET_OPTION_RECEIVE_TIMEOUT, g_timeouts.receiveMs}};
+  for (const auto& w : waits) {
+    DWORD ms = w.ms;
+    fn(h, w.option, &ms, sizeof ms);
+  }
 }
 
-HINTERNET WOpenUrl(HINTERNET root, const std::string& url, const std::string& headers, DWORD flags) {
-  auto fn = Get<FnOpenUrl>(g_openUrl, "InternetOpenUrlA");
-  if (!fn || !root) return nullptr;
-  return fn(root, url.c_str(), headers.empty() ? nullptr : headers.c_str(), DWORD(headers.size()), flags, 0);
+HINTERNET WOpen(const char* agent) {
+  auto fn = Get<FnOpen>(g_open, "InternetOpenA");
+  HINTERNET h = fn ? fn(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0) : nullptr;
+  SetTimeouts(h);
+  return h;
 }
 
 BOOL WQueryInfo(HINTERNET h, DWORD level, void* buf, DWORD* len) {
@@ -71,6 +89,76 @@ void WClose(HINTERNET h) {
   if (!h) return;
   auto fn = Get<FnCloseHandle>(g_closeHandle, "InternetCloseHandle");
   if (fn) fn(h);
+}
+
+// Owns one WinINet handle.
+class InetHandle {
+ public:
+  explicit InetHandle(HINTERNET h = nullptr) : h_(h) {}
+  ~InetHandle() { WClose(h_); }
+  InetHandle(const InetHandle&) = delete;
+  InetHandle& operator=(const InetHandle&) = delete;
+  void Reset(HINTERNET h = nullptr) {
+    WClose(h_);
+    h_ = h;
+  }
+  HINTERNET get() const { return h_; }
+
+ private:
+  HINTERNET h_;
+};
+
+// One GET request and the connection handle it lives under; the request is
+// closed first.
+struct UrlRequest {
+  InetHandle session;
+  InetHandle request;
+  HINTERNET get() const { return request.get(); }
+};
+
+// Sends a GET for url with the extra headers and flags; false when no answer
+// came (no connection, or silence until a timeout). Built from connection,
+// request and send rather than one open-URL call because the request handle
+// must carry the timeouts before it is sent: an open-URL call creates it out
+// of reach, and not every WinINet passes the root handle's timeouts down.
+bool OpenUrl(HINTERNET root, const std::string& url, const std::string& headers, DWORD flags, UrlRequest& r) {
+  auto crack = Get<FnCrackUrl>(g_crackUrl, "InternetCrackUrlA");
+  auto connect = Get<FnConnect>(g_connect, "InternetConnectA");
+  auto open = Get<FnOpenRequest>(g_openRequest, "HttpOpenRequestA");
+  auto send = Get<FnSendRequest>(g_sendRequest, "HttpSendRequestA");
+  if (!crack || !connect || !open || !send || !root) return false;
+  URL_COMPONENTSA uc = {};
+  uc.dwStructSize = sizeof uc;
+  uc.dwHostNameLength = uc.dwUserNameLength = uc.dwPasswordLength = uc.dwUrlPathLength = uc.dwExtraInfoLength = 1;
+  if (!crack(url.c_str(), DWORD(url.size()), 0, &uc) || !uc.lpszHostName || !uc.dwHostNameLength ||
+      (uc.nScheme != INTERNET_SCHEME_HTTP && uc.nScheme != INTERNET_SCHEME_HTTPS)) {
+    DebugLinePid(" HTTP_OpenUrl: not an HTTP address");
+    return false;
+  }
+  auto part = [](const char* p, DWORD n) { return p ? std::string(p, n) : std::string(); };
+  std::string host = part(uc.lpszHostName, uc.dwHostNameLength);
+  std::string user = part(uc.lpszUserName, uc.dwUserNameLength);
+  std::string password = part(uc.lpszPassword, uc.dwPasswordLength);
+  std::string object = part(uc.lpszUrlPath, uc.dwUrlPathLength) + part(uc.lpszExtraInfo, uc.dwExtraInfoLength);
+  size_t fragment = object.find('#');
+  if (fragment != std::string::npos) object.resize(fragment);
+  if (object.empty()) object = "/";
+  if (uc.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+
+  r.request.Reset();
+  r.session.Reset(connect(root, host.c_str(), uc.nPort, user.empty() ? nullptr : user.c_str(),
+                          password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+  SetTimeouts(r.session.get());
+  const char* accept[] = {"*/*", nullptr};
+  if (r.session.get()) r.request.Reset(open(r.session.get(), "GET", object.c_str(), nullptr, nullptr, accept, flags, 0));
+  SetTimeouts(r.request.get());
+  if (r.request.get() &&
+      send(r.request.get(), headers.empty() ? nullptr : headers.c_str(), DWORD(headers.size()), nullptr, 0))
+    return true;
+  DebugLinePid(" HTTP_OpenUrl: WinINet error " + std::to_string(GetLastError()));
+  r.request.Reset();
+  r.session.Reset();
+  return false;
 }
 
 // ---- process-wide state ----
@@ -159,6 +247,15 @@ void PumpWhileReading(DWORD& lastPump) {
   ProcessPendingMessages(0);
 }
 
+// A blocked WinINet call handles no window messages: a close request that
+// arrived while it waited is seen only when the wait has ended.
+bool AbortedAfterWait() {
+  ProcessPendingMessages(0);
+  return g_abort;
+}
+
+const char kAborted[] = "Download Aborted";
+
 std::string SaveError(const std::string& path) { return "Unable to save File <P>File: " + path; }
 
 // Reads the body of h into the partial file (or content) as planned.
@@ -204,13 +301,23 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
     uint32_t readSize = kHttpReadStart;
     DWORD lastPump = GetTickCount() - 1;
     DWORD n = 0;
+    BOOL ok = FALSE;
     do {
       PumpWhileReading(lastPump);
+      if (g_abort) break;  // a close request that came during the last read: no further wait
       n = 0;
+      // Never more than the rest of the file: a body longer than announced
+      // must not grow the partial file past its size.
+      DWORD want = size - done < int64_t(readSize) ? DWORD(size - done) : readSize;
       DWORD started = GetTickCount();
-      BOOL ok = WReadFile(h, buf.data(), readSize, &n);
+      ok = WReadFile(h, buf.data(), want, &n);
       DWORD now = GetTickCount();
-      if (!ok) n = 0;
+      if (!ok) {
+        // A read that timed out may still hand over what came before the
+        // silence (Wine's does): it belongs in the partial file.
+        if (n > want) n = 0;
+        DebugLinePid(" HTTP_ReadFile: WinINet error " + std::to_string(GetLastError()));
+      }
       readSize = NextReadSize(readSize, now - started);
       int64_t before = done;
       if (n > 0) {
@@ -232,11 +339,11 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
           for (int64_t i = 0; i < steps; ++i) progress(1, 0, 0, 0, 0, text);
         }
       }
-    } while (n > 0 && !g_abort);
+    } while (ok && n > 0 && done < size && !g_abort);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
 
-  if (g_abort) error = "Download Aborted";  // what arrived stays in the partial file
+  if (AbortedAfterWait()) error = kAborted;  // what arrived stays in the partial file
   if (done == size) {
     if (!localFile.empty()) {
       DeleteFileA(localFile.c_str());
@@ -252,16 +359,18 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
 
 // The first contact with the server: asks for one byte, which tells the
 // file's size and date. A whole body would cost dearly here, because closing
-// a request whose body is unread makes WinINet read the rest first.
-HttpAnswer Probe(const std::string& url) {
-  HttpAnswer a;
-  HINTERNET root = WOpen("HTTP_Connect_2");
-  if (!root) return a;
-  HINTERNET h = WOpenUrl(root, url, "Range: bytes=0-0\r\n", INTERNET_FLAG_NO_CACHE_WRITE);
-  if (h) a = ReadAnswer(h, true);
-  WClose(h);
-  WClose(root);
-  return a;
+// a request whose body is unread makes WinINet read the rest first. Any
+// HTTP answer counts, an error status included; only a server that cannot be
+// reached, or that says nothing before the timeout, gives NoAnswer.
+enum class ProbeResult { NoWinInet, NoAnswer, Answered };
+ProbeResult Probe(const std::string& url, HttpAnswer& a) {
+  a = HttpAnswer();
+  InetHandle root(WOpen("HTTP_Connect_2"));
+  if (!root.get()) return ProbeResult::NoWinInet;
+  UrlRequest r;
+  if (!OpenUrl(root.get(), url, "Range: bytes=0-0\r\n", INTERNET_FLAG_NO_CACHE_WRITE, r)) return ProbeResult::NoAnswer;
+  a = ReadAnswer(r.get(), true);
+  return ProbeResult::Answered;
 }
 
 int64_t FileSizeOf(const std::string& path) {
@@ -280,18 +389,28 @@ void ReleaseWinInet() {
   if (g_winInet) FreeLibrary(g_winInet);
   g_winInet = nullptr;
   // The entry points die with the library: never call into an unloaded module.
-  g_connectedState = g_open = g_openUrl = g_queryInfo = g_readFile = g_closeHandle = nullptr;
+  g_connectedState = g_open = g_crackUrl = g_connect = g_openRequest = g_sendRequest = g_queryInfo = g_readFile =
+      g_closeHandle = g_setOption = nullptr;
 }
+
+void SetHttpTimeouts(const HttpTimeouts& t) { g_timeouts = t; }
 
 void HttpDownload(uintptr_t showTarget, const std::string& url, const std::string& localFile, std::string& content,
                   ProgressProc progress, std::string& error) {
   PumpMessagesFor(100);
   error.clear();
   content.clear();
-  HttpAnswer probe = Probe(url);
-  HINTERNET root = WOpen("HTTP_Connect_3");
-  if (!root) {
+  HttpAnswer probe;
+  ProbeResult probed = Probe(url, probe);
+  InetHandle root(probed == ProbeResult::NoWinInet ? nullptr : WOpen("HTTP_Connect_3"));
+  if (!root.get()) {
     error = "Unable to initialize \"WinINet.dll\"";
+  } else if (AbortedAfterWait()) {
+    error = kAborted;
+  } else if (probed == ProbeResult::NoAnswer) {
+    // A server that did not answer the first contact will not answer the
+    // second one either: asking again would double the wait.
+    error = "Unable to open Internet Connection <P>URL: " + url;
   } else {
     DWORD flags = 0;
     if (!localFile.empty()) flags = INTERNET_FLAG_RESYNCHRONIZE;
@@ -317,19 +436,23 @@ void HttpDownload(uintptr_t showTarget, const std::string& url, const std::strin
     for (int attempt = 0; attempt < 2; ++attempt) {
       std::string headers;
       if (!resumeFrom.empty()) headers = "Range: bytes=" + std::to_string(have) + "-\r\n";
-      HINTERNET h = WOpenUrl(root, url, headers, flags);
-      if (!h) {
+      UrlRequest r;
+      bool answered = OpenUrl(root.get(), url, headers, flags, r);
+      if (AbortedAfterWait()) {
+        error = kAborted;
+        break;
+      }
+      if (!answered) {
         error = "Unable to open Internet Connection <P>URL: " + url;
         break;
       }
-      HttpAnswer answer = ReadAnswer(h, !resumeFrom.empty());
+      HttpAnswer answer = ReadAnswer(r.get(), !resumeFrom.empty());
       int64_t size = -1;
       std::string partial;
       HttpPlan plan = PlanTransfer(answer, localFile, resumeFrom, have, size, partial);
       if (plan == HttpPlan::Retry) {
         // The server's file is not the one the partial file came from (or it
         // sent something else): the next round asks for the whole file.
-        WClose(h);
         resumeFrom.clear();
         have = 0;
         continue;
@@ -339,31 +462,23 @@ void HttpDownload(uintptr_t showTarget, const std::string& url, const std::strin
         error = url + "<P><P>File Not Found !";
       } else {
         if (showTarget > 10) ShowWindow(reinterpret_cast<HWND>(showTarget), SW_SHOW);
-        Transfer(h, plan, size, localFile, partial, have, url, content, progress, error);
+        Transfer(r.get(), plan, size, localFile, partial, have, url, content, progress, error);
       }
-      WClose(h);
       break;
     }
-    WClose(root);
   }
   if (!error.empty()) DebugLinePid(" HTTP_DownloadFile_Incremental: " + error);
 }
 
 int64_t HttpFileSize(const std::string& url) {
-  Probe(url);
-  HINTERNET root = WOpen("HTTP_Connect_2");
-  if (!root) return -1;
-  int64_t size = -1;
-  // One byte is enough to learn the size (see Probe); a server that ignores
-  // the range answers with the whole file and its Content-Length. The length
-  // of an error page is not the size of the file.
-  HINTERNET h = WOpenUrl(root, url, "Range: bytes=0-0\r\n", INTERNET_FLAG_NO_CACHE_WRITE);
-  if (h) {
-    size = AnswerFileSize(ReadAnswer(h, true));
-    DebugLine("HTTP_GetFileSize=" + std::to_string(size) + "  " + url);
-    WClose(h);
-  }
-  WClose(root);
+  // One byte is enough to learn the size; a server that ignores the range
+  // answers with the whole file and its Content-Length. The length of an
+  // error page is not the size of the file. One request only: a second one
+  // would double the wait on a server that does not answer.
+  HttpAnswer a;
+  if (Probe(url, a) != ProbeResult::Answered) return -1;
+  int64_t size = AnswerFileSize(a);
+  DebugLine("HTTP_GetFileSize=" + std::to_string(size) + "  " + url);
   return size;
 }
 
@@ -380,7 +495,11 @@ bool InternetConnected(std::string& error) {
 std::string DescribeHttpErrorPage(const std::string& localFile, const std::string& content, const std::string& url,
                                   const std::string& defaultText, bool iisHint) {
   std::string text = content;
-  if (!localFile.empty()) {
+  DWORD attributes = localFile.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(localFile.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // An existing file stands for what was downloaded even when it cannot
+    // be read: the caller's content says nothing about it.
+    text.clear();
     HANDLE f = CreateFileA(localFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f != INVALID_HANDLE_VALUE) {

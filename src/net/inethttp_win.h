@@ -5,11 +5,16 @@
 #include <cstdint>
 #include <string>
 
+#include "net/http.h"
 #include "paths/progress.h"
 
 void SetHttpAbort(bool on);
 bool HttpAborted();
 void ReleaseWinInet();
+// How long each WinINet wait may last (connect, send, receive); the defaults
+// are the kHttp...TimeoutMs constants. Tests shorten them (httpget /timeouts=);
+// the stub itself never changes them.
+void SetHttpTimeouts(const HttpTimeouts& t);
 
 // Show targets of HttpDownload; a value above 10 is a window handle that is
 // shown once the download has a size.
@@ -27,7 +32,7 @@ int64_t HttpFileSize(const std::string& url);
 // Asks the system whether a connection exists; error gets the system's text when not.
 bool InternetConnected(std::string& error);
 // The "404 File Not Found..." message when the local file (its first 10,000
-// bytes; when it exists it replaces content) or content is a web server's
-// error page, otherwise defaultText.
+// bytes; when it exists it replaces content, even when it cannot be read) or
+// content is a web server's error page, otherwise defaultText.
 std::string DescribeHttpErrorPage(const std::string& localFile, const std::string& content, const std::string& url,
                                   const std::string& defaultText, bool iisHint);

@@ -307,6 +307,9 @@ struct Source {
   uint64_t size = 0;
   uint64_t pos = 0;
   uint64_t stop = 0;  // end of the current item's share
+  const PackProgress* progress = nullptr;
+  size_t filesDone = 0;  // for progress: files before this one
+  uint64_t bytesDone = 0;  // and their bytes
   size_t Read(uint8_t* buf, size_t n) {
     if (n > stop - pos) n = size_t(stop - pos);
     if (n == 0) return 0;
@@ -316,11 +319,13 @@ struct Source {
     else
       got = std::fread(buf, 1, n, file);
     pos += got;
+    if (progress && *progress) (*progress)(filesDone, bytesDone + pos);
     return got;
   }
   // Moves past n bytes that were packed elsewhere.
   bool Skip(uint64_t n) {
     pos += n;
+    if (progress && *progress) (*progress)(filesDone, bytesDone + pos);
     return mem || SeekTo(file, int64_t(pos));
   }
 };
@@ -687,7 +692,7 @@ bool FieldOk(const std::string& v, const char* what, std::string& error) {
 }
 }  // namespace
 
-PackResult WritePackage(const PackagePlan& plan, const std::string& outPath) {
+PackResult WritePackage(const PackagePlan& plan, const std::string& outPath, const PackProgress& progress) {
   PackResult res;
   std::string why;
   if (!StubLooksValid(plan.stub, &why)) {
@@ -770,10 +775,14 @@ PackResult WritePackage(const PackagePlan& plan, const std::string& outPath) {
             (!plan.hasWebSetup || w.Put(RawItem(WebSetupStringWith(plan, w.rng), false)));
   if (ok && plan.volumeSize > 0 && w.Room() < 0)
     ok = w.Fail("volume size " + std::to_string(plan.volumeSize) + " is smaller than the stub with its header");
+  uint64_t bytesDone = 0;
   for (size_t i = 0; ok && i < plan.files.size(); ++i) {
     const PackFile& f = plan.files[i];
     Source src;
     src.size = fileSize[i];
+    src.progress = &progress;
+    src.filesDone = i;
+    src.bytesDone = bytesDone;
     if (f.sourcePath.empty()) {
       src.mem = &f.content;
     } else {
@@ -782,6 +791,8 @@ PackResult WritePackage(const PackagePlan& plan, const std::string& outPath) {
     }
     ok = ok && w.WriteFile(i, f, src);
     if (src.file) std::fclose(src.file);
+    bytesDone += fileSize[i];
+    if (ok && progress) progress(i + 1, bytesDone);
   }
   ok = ok && w.CloseVolume(false);
   for (size_t i = 0; ok && i < w.temps.size(); ++i) {

@@ -4,6 +4,7 @@
 // real packages (including deliberately damaged ones built from the blocks).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,10 +67,13 @@ struct PackResult {
   std::string error;                 // empty on success
 };
 
+// Told how far the writer is: files finished and bytes of file content read.
+using PackProgress = std::function<void(size_t filesDone, uint64_t bytesDone)>;
+
 // Writes the package to outPath (and its further volumes). Every volume is
 // written under a temporary name and renamed at the end; on failure nothing
 // of the new output is left behind.
-PackResult WritePackage(const PackagePlan& plan, const std::string& outPath);
+PackResult WritePackage(const PackagePlan& plan, const std::string& outPath, const PackProgress& progress = nullptr);
 
 // ---- building blocks ----
 // 50-character scrambled form of a token of at most 20 bytes; empty on error.

@@ -108,7 +108,7 @@ int32_t GetMsgBoxFontSize() { return Low32(OriginalInt("MsgBox", "FontSize", 8))
 
 std::string GetDownloadURL_UPDATE() { return Info(kNewSetup, "DownloadURL_UPDATE"); }
 std::string GetNameOfUpdateFile() { return Info(kNewSetup, "NameOfUpdateFile"); }
-int32_t GetSizeOfUpdateFile() { return Low32(InfoInt(kNewSetup, "SizeOfUpdateFile", 0)); }
+int64_t GetSizeOfUpdateFile() { return InfoInt(kNewSetup, "SizeOfUpdateFile", 0); }
 bool GetRequestConfirmationBeforeDownload() {
   return InfoSwitch("RequestConfirmationBeforeDownload", kOvDownloadConfirmation);
 }
@@ -136,6 +136,6 @@ bool GetRemoveCheckForNewUpdateShortcut() { return InfoSwitch("RemoveCheckForNew
 int64_t GetAutoInform() { return InfoInt("General", "AutoInform", 0); }
 std::string GetDownloadURL_INFORM() { return Info("AutoInform", "DownloadURL_INFORM"); }
 std::string GetNameOfInformFile() { return Info("AutoInform", "NameOfInformFile"); }
-int32_t GetSizeOfInformFile() { return Low32(InfoInt("AutoInform", "SizeOfInformFile", 0)); }
+int64_t GetSizeOfInformFile() { return InfoInt("AutoInform", "SizeOfInformFile", 0); }
 int32_t GetAutoInformW() { return Low32(InfoInt("AutoInform", "AutoInformW", 360)); }
 int32_t GetAutoInformH() { return Low32(InfoInt("AutoInform", "AutoInformH", 360)); }

@@ -56,7 +56,8 @@ int32_t GetMsgBoxFontSize();
 // ---- INFO file, NewSetup (switches with an override give the override when set) ----
 std::string GetDownloadURL_UPDATE();
 std::string GetNameOfUpdateFile();
-int32_t GetSizeOfUpdateFile();
+// Sizes are 64-bit: update files of 2 GiB and more exist.
+int64_t GetSizeOfUpdateFile();
 bool GetRequestConfirmationBeforeDownload();
 bool GetRequestConfirmationBeforeDownloadForce();
 bool GetRequestConfirmationBeforeInstall();
@@ -77,6 +78,6 @@ bool GetRemoveCheckForNewUpdateShortcut();
 int64_t GetAutoInform();
 std::string GetDownloadURL_INFORM();
 std::string GetNameOfInformFile();
-int32_t GetSizeOfInformFile();
+int64_t GetSizeOfInformFile();
 int32_t GetAutoInformW();
 int32_t GetAutoInformH();

@@ -69,6 +69,11 @@ std::string GetSetupFolder() {
   return g_setupFolder;
 }
 
+std::string NewSetupFolder() {
+  g_setupFolder.clear();
+  return GetSetupFolder();
+}
+
 HANDLE StartProcess(const std::string& commandLine, int show) {
   STARTUPINFOA si{};
   si.cb = sizeof si;
@@ -169,8 +174,9 @@ std::string GetAlternativeFolder() {
 }
 
 void RemoveAlternativeFolder() {
-  std::string alt = GetAlternativeFolder();
-  if (!alt.empty()) DeleteTree(alt, false);
+  // Forgotten once removed, so that a later run of this process makes its own.
+  if (!g_alternativeFolder.empty()) DeleteTree(g_alternativeFolder, false);
+  g_alternativeFolder.clear();
 }
 
 bool RunSetup(std::string target, const std::string& package, const std::string& agentName,

@@ -8,6 +8,8 @@
 class TGFileInfo;
 
 std::string GetSetupFolder();  // made on first use
+// Forgets the folder of an earlier run and makes a fresh one (one per update).
+std::string NewSetupFolder();
 void StartSetupMode(HWND window);
 bool RunSetup(std::string target, const std::string& package, const std::string& agentName,
               const std::string& arguments, bool foreground);

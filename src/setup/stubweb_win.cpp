@@ -71,7 +71,14 @@ void WebDownloadSetup(const std::string& setupFolder, const std::string& base, c
   }
   if (error.empty()) RunSetup(setupFolder, setupPath, "", CommandTail(), !hidden);
   if (deleteAfter) DeleteFileA(setupPath.c_str());
-  if (!error.empty() && error != "!") ErrorMsg(0, error, own.GetLangText("Error", "Error"), charset, buttons);
+  if (!error.empty() && error != "!") {
+    // Under hidden operation nobody is there to close a box: a stalled or
+    // failed download would keep the stub alive for good.
+    if (hidden)
+      DebugLinePid(" WebDownloadSetup: " + error);
+    else
+      ErrorMsg(0, error, own.GetLangText("Error", "Error"), charset, buttons);
+  }
 }
 
 void WebSetupBranch(const std::string& agentName) {

@@ -253,6 +253,7 @@ ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size,
   }
   if (!IsPlainFileName(name)) {
     env_.Debug(PidText() + " Skipped file item with unsafe name: " + name);
+    env_.UnsafeNameSkipped(name);
     return ItemResult::Done;
   }
   if (!entry.empty()) entry_ = entry;

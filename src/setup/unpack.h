@@ -69,6 +69,8 @@ class UnpackEnv {
   virtual void PumpMessagesFor(uint32_t ms) = 0;  // wait while messages flow
   virtual uint64_t Tick() = 0;                   // milliseconds
   virtual void Debug(const std::string& line) = 0;
+  // A file item the engine refused because its name leaves the target folder.
+  virtual void UnsafeNameSkipped(const std::string& name) {}
 };
 
 struct ExtractRequest {

@@ -9,6 +9,7 @@
 #include "paths/utils_win.h"
 #include "setup/files_win.h"
 #include "setup/unpack.h"
+#include "setup/verify.h"
 #include "paths/zdebug.h"
 
 namespace {
@@ -155,4 +156,9 @@ void ExtractPackage(const std::string& packagePath, const std::string& targetFol
   req.charset = charset;
   req.forcePrompt = forcePrompt;
   RunExtraction(env, req, checksumOk, engineEntry);
+}
+
+bool VerifyPackageFile(const std::string& packagePath, std::string& why) {
+  WinUnpackEnv env(0);
+  return VerifyPackageWhole(env, packagePath, why);
 }

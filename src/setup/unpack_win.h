@@ -13,3 +13,6 @@ void ExtractPackage(const std::string& packagePath, const std::string& targetFol
                     bool& checksumOk, ProgressProc progress, const std::string& promptText,
                     const std::string& promptTitle, const std::string& buttonTexts, int charset, bool forcePrompt,
                     std::string& engineEntry);
+
+// A reading pass over the whole package that writes nothing (see setup/verify.h).
+bool VerifyPackageFile(const std::string& packagePath, std::string& why);

@@ -124,6 +124,9 @@ void DoRunStubWin() {
     if (plain) {
       CreateAndRun_X_Exe(g_xExeIsRunning);
     } else if (xCopy) {
+      // The override list a restart handed over must reach this copy's cycle.
+      std::string x = SwitchValue("/TRANSIENTx=");
+      if (!x.empty()) ParseOverrideList(x);
       AppendLog("CheckTestMode");
       CheckTestMode(true);
       AppendLog("WinMain");

@@ -5,6 +5,7 @@
 #include "dialogs/zmsgbox_win.h"
 #include "net/inethttp_win.h"
 #include "package/gfileinfo.h"
+#include "paths/platform.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "setup/files_win.h"
@@ -57,6 +58,22 @@ void Paint(HWND wnd) {
   FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
   if (HICON icon = LoadIconA(GetModuleHandleA(nullptr), "MainIcon")) DrawIcon(dc, 18, 20, icon);
   ReleaseDC(wnd, dc);
+}
+
+// The program runs elevated, and Windows drops messages that unelevated
+// programs post to an elevated window unless the window lets them in: allow
+// exactly the three messages other instances and clients send.
+void AllowInstanceMessages(HWND wnd) {
+  using FilterEx = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  auto fn = reinterpret_cast<FilterEx>(DynamicFunction("user32.dll", "ChangeWindowMessageFilterEx"));
+  if (!fn) {
+    DebugLine(PidText() + " ChangeWindowMessageFilterEx: not available");
+    return;
+  }
+  const DWORD kAllow = 1;  // MSGFLT_ALLOW
+  bool ok = true;
+  for (UINT m : {wm_ShutDown, wm_LocalMsg, wm_AgentMsg}) ok = fn(wnd, m, kAllow, nullptr) && ok;
+  DebugLine(PidText() + " ChangeWindowMessageFilterEx(1123,1124,1125)=" + BoolText(ok));
 }
 
 LRESULT CALLBACK MainWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -139,6 +156,7 @@ void WinMainLoop() {
   g_MainWindow = CreateWindowExA(0, cls.c_str(), title.c_str(), WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, pos.x,
                                  pos.y, 492, 110, nullptr, nullptr, inst, nullptr);
   SetMsgBoxFont(OwnPackage().FontName(), OwnPackage().FontSize(), OwnPackage().Charset());
+  if (g_MainWindow) AllowInstanceMessages(g_MainWindow);
   if (g_MainWindow) {
     ShowWindow(g_MainWindow, SW_HIDE);
     MSG m;

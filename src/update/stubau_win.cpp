@@ -1,8 +1,19 @@
 #include "update/stubau_win.h"
 
+#include <exception>
+
+#include "dialogs/zmsgbox_win.h"
+#include "net/inethttp_win.h"
+#include "package/gfileinfo.h"
+#include "paths/platform.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "paths/zdebug.h"
+#include "process/procstate_win.h"
+#include "process/settings.h"
+#include "process/settings_win.h"
+#include "setup/files_win.h"
+#include "update/audecide.h"
 
 int64_t AutoUpdateTimerCount = -3;
 int32_t QuitCountdown = -1;
@@ -11,13 +22,184 @@ namespace {
 bool g_busy = false;
 bool g_forceRequest = false;
 bool g_infoOnlyRequest = false;
+bool g_probingEnabled = true;
 int g_interactionMode = 0;
 int g_agentState = 0;
 bool g_testMode = false;
 std::string g_testModeUrl;
 uint32_t g_lastTestModeRequest = 0;
 const char* const kTestModeKey = "HKEY_CURRENT_USER\\Software\\Vindraco\\Zelkan\\AutoUpdate";
+
+// Holds the busy flag for one tick and gives it back on every way out, so
+// that nothing can leave the agent deaf for the rest of its run.
+class BusyGuard {
+ public:
+  BusyGuard() { g_busy = true; }
+  ~BusyGuard() {
+    g_agentState = 0;
+    g_busy = false;
+  }
+  BusyGuard(const BusyGuard&) = delete;
+  BusyGuard& operator=(const BusyGuard&) = delete;
+};
+
+int32_t Low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
+
+int ShotTimeStatusNow() {
+  ShotFacts f;
+  f.probingEnabled = g_probingEnabled;
+  f.forceRequest = g_forceRequest;
+  f.testMode = g_testMode;
+  f.probeInterval = GetProbeSecondsInterval();
+  f.probeLast = GetProbeSecondsLast();
+  f.now = NowSeconds();
+  g_forceRequest = false;
+  return ShotTimeStatus(f);
+}
+
+void AskBeforeCheck(int& status) {
+  bool test = CheckTestMode(true);
+  std::string base = test ? g_testModeUrl : OwnPackage().UpdateUrl();
+  std::string text = AskBeforeCheckText(ReadAutoUpdateText("s22", ""), ReadAutoUpdateText("s23", ""),
+                                        ReadAutoUpdateText("s24", ""), base, test, GetOriginalProgramName());
+  if (!AuConfirmYesNo(1, text)) status = 0;
+}
+
+// Size of the offered file in the folder or on the server; -1 when unknown.
+int64_t OfferedFileSize(std::string& where) {
+  bool inform = GetAutoInform() == 1;
+  std::string name = AgentDownloadName(inform ? GetNameOfInformFile() : GetNameOfUpdateFile());
+  std::string base = g_testMode ? g_testModeUrl : GetDownloadURL_UPDATE();
+  where = base + "\\" + name;
+  if (name.empty() || base.empty()) return -1;
+  if (FileExistsA(where)) return FileSizeByName(where);
+  std::string connError;
+  if (g_testMode || !InternetConnected(connError)) return -1;
+  where = base + "/" + name;
+  return HttpFileSize(where);
+}
+
+bool SizeTest() {
+  int64_t expected = GetAutoInform() == 1 ? GetSizeOfInformFile() : GetSizeOfUpdateFile();
+  std::string where;
+  int64_t actual = OfferedFileSize(where);
+  bool holds = SizeTestHolds(actual, expected);
+  if (!holds) {
+    AppendLog("  InfoSize=" + IntToStr(expected));
+    AppendLog("  HttpSize=" + IntToStr(actual));
+    AppendLog("  URL=" + where);
+  }
+  return holds;
+}
+
+bool GetOkToPerformAU(bool downloaded, int& status, std::string& reason) {
+  OfferFacts f;
+  f.infoDownloaded = downloaded;
+  f.versionOriginal = GetVersionOriginal();
+  f.versionNew = GetVersionNew();
+  f.newStamp = GetNewStamp();
+  f.originalStamp = GetOriginalStamp();
+  f.reAskDue = ReAskDue(NowSeconds(), GetReAskSecondsLast(), GetReAskSecondsInterval());
+  f.userRequested = g_interactionMode == 1;
+  f.validVersions = GetValidVersions();
+  // The size query may go to the network: only when it can decide anything.
+  if (OfferNeedsSizeTest(f)) f.sizeOk = SizeTest();
+  status = OfferStatus(f);
+  reason = OfferReason(status);
+  DebugLine(" GetOkToPerformAU=" + IntToStr(status));
+  AppendLog("GetOkToPerformAU = " + IntToStr(status) + " - " + reason);
+  return status == 6;
+}
+
+void PerformShot() {
+  DebugLine(" Fire  " + LogTimeStamp(NowDateTime()));
+  CheckTestMode(true);
+  bool performed = false;
+  g_agentState = 1;
+  NotifyClient(40, 1);
+  std::string error;
+  bool ok = DownloadFileAU(OwnPackage().UpdateUrl(), InfoFilePath(), kDownloadInfo, error);
+  NotifyClient(40, 2);
+  SetProbeSecondsLast(NowSeconds());
+  int status = 0;
+  std::string reason;
+  if (GetOkToPerformAU(ok, status, reason)) {
+    DebugLine(" ==== PerformShot-1 ====");
+    performed = true;
+    SetReAskSecondsLast(NowSeconds());
+    SetOriginalStamp(GetNewStamp());
+    if (GetAutoInform() == 1) {
+      PerformAutoInform();
+    } else if (PerformAutoUpdate()) {
+      ReStartAutoUpdateExe();
+    }
+    DebugLine(" ==== PerformShot-2 ====");
+  }
+  if (g_interactionMode != 1) return;
+  PumpMessagesFor(1000);
+  if (g_MainWindow) ShowWindow(g_MainWindow, SW_HIDE);
+  if (performed) return;
+  std::string connError;
+  bool connected = InternetConnected(connError);
+  DebugLine(" TestMode=" + BoolText(g_testMode) + " InternetConnected=" + BoolText(connected));
+  if (!g_testMode && !connected) {
+    std::string text = ReadAutoUpdateText("s2", "");
+    if (!connError.empty()) text += "<P><P>" + connError;
+    AuErrorMsg(0, text);
+  } else if (!g_testMode && !error.empty()) {
+    AuErrorMsg(0, error);
+  } else {
+    AuAttentionMsg(1, NothingToDoText(ReadAutoUpdateText("s21", ""), DiagnosticSwitch(), status));
+  }
+}
+
+bool JustDownloadInfoFile() {
+  NotifyClient(40, 1);
+  std::string error;
+  bool result = DownloadFileAU(OwnPackage().UpdateUrl(), InfoFilePath(), kDownloadInfo, error);
+  NotifyClient(40, 2);
+  return result;
+}
+
+void TickBody() {
+  if (g_infoOnlyRequest) {
+    DebugLine("-------------- JustDownloadInfoFile ---------------");
+    g_infoOnlyRequest = false;
+    JustDownloadInfoFile();
+    return;
+  }
+  SetMsgBoxFont(GetMsgBoxFontName(), GetMsgBoxFontSize(), GetMsgBoxCharSet());
+  g_agentState = 0;
+  if (g_interactionMode == 2) g_interactionMode = 1;
+  if (g_interactionMode == 1) AutoUpdateTimerCount = 0;
+  if (QuitCountdown == 0) PostQuitMessage(0);
+  if (QuitCountdown >= 0) --QuitCountdown;
+  ++AutoUpdateTimerCount;
+  DebugLine(" AutoUpdateTimerCount=" + IntToStr(AutoUpdateTimerCount));
+  if (AutoUpdateTimerCount < 1) return;
+  CheckTestMode(false);
+  int status = ShotTimeStatusNow();
+  DebugLine(" ShotTimeStatus=" + IntToStr(status));
+  if (status == 2) g_probingEnabled = false;
+  if (status >= 1 && (g_interactionMode == 1 || ConfirmBeforeCheck())) AskBeforeCheck(status);
+  if (status >= 1) PerformShot();
+}
 }  // namespace
+
+bool TestModeOn() { return g_testMode; }
+const std::string& TestModeUrl() { return g_testModeUrl; }
+int InteractionMode() { return g_interactionMode; }
+void SetAgentState(int state) { g_agentState = state; }
+
+void AuErrorMsg(intptr_t ownerCode, const std::string& text) {
+  ErrorMsg(ownerCode, text, GetMsgBoxError(), GetMsgBoxCharSet(), GetMsgBoxBtnText());
+}
+void AuAttentionMsg(intptr_t ownerCode, const std::string& text) {
+  AttentionMsg(ownerCode, text, GetMsgBoxAttention(), 0, GetMsgBoxCharSet(), GetMsgBoxBtnText());
+}
+bool AuConfirmYesNo(intptr_t ownerCode, const std::string& text) {
+  return ConfirmYesNo(ownerCode, text, GetMsgBoxConfirm(), 0, GetMsgBoxCharSet(), GetMsgBoxBtnText());
+}
 
 bool CheckTestMode(bool force) {
   uint32_t now = GetTickCount();
@@ -33,33 +215,54 @@ bool CheckTestMode(bool force) {
 
 void AutoUpdateTimerTick() {
   if (g_busy) return;
-  g_busy = true;
-  if (g_infoOnlyRequest) {
-    DebugLine("-------------- JustDownloadInfoFile ---------------");
-    g_infoOnlyRequest = false;
-  } else {
-    g_agentState = 0;
-    if (g_interactionMode == 2) g_interactionMode = 1;
-    if (g_interactionMode == 1) AutoUpdateTimerCount = 0;
-    if (QuitCountdown == 0) PostQuitMessage(0);
-    if (QuitCountdown >= 0) --QuitCountdown;
-    ++AutoUpdateTimerCount;
-    DebugLine(" AutoUpdateTimerCount=" + IntToStr(AutoUpdateTimerCount));
-    if (AutoUpdateTimerCount >= 1) {
-      CheckTestMode(false);
-      // The update checks themselves are not part of this build yet.
-      g_forceRequest = false;
-      if (g_interactionMode == 1) g_interactionMode = 0;
-    }
+  BusyGuard busy;
+  try {
+    TickBody();
+  } catch (const std::exception& e) {
+    // Nothing may escape into the window procedure; the next tick runs normally.
+    DebugLinePid(std::string(" AutoUpdateTimerTick: ") + e.what());
+    AppendLog(std::string("ERROR: ") + e.what());
   }
-  g_agentState = 0;
-  g_busy = false;
+  // A user-requested check lasts exactly one tick, also when it was declined.
+  if (g_interactionMode == 1) g_interactionMode = 0;
 }
 
 int32_t HandleAgentCommand(int32_t command, int32_t value) {
   switch (command) {
+    case 4:
+      return GetVersionOriginal();
+    case 5:
+      return GetVersionNew();
     case 7:
       return g_agentState;
+    case 8:
+      return Low32(GetProbeSecondsInterval());
+    case 9:
+      return Low32(GetReAskSecondsInterval());
+    case 10:
+      return Low32(GetProbeSecondsLast());
+    case 11:
+      return Low32(GetReAskSecondsLast());
+    case 12:
+      SetProbeSecondsInterval(WidenSeconds(value));
+      return 0;
+    case 13:
+      SetReAskSecondsInterval(WidenSeconds(value));
+      return 0;
+    case 14:
+      SetProbeSecondsLast(WidenSeconds(value));
+      return 0;
+    case 15:
+      SetReAskSecondsLast(WidenSeconds(value));
+      return 0;
+    case 20:
+    case 21:
+    case 22:
+    case 23:
+    case 24:
+    case 25:
+      SetOverride(command - 20, uint8_t(value & 0xFF));
+      return 0;
     case 30:
       QuitCountdown = value;
       return 0;

@@ -1,4 +1,5 @@
 """The packer's command line: building, inspecting, inform files and errors."""
+import json
 import os
 import pathlib
 import re
@@ -7,32 +8,10 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "wine"))
-from winelib import WIN64_BIN, WORK, case, main, native  # noqa: E402
-
-WORKDIR = pathlib.Path(os.environ.get("ZS_PACKER_WORK", WORK.parent / "packer-tests"))
-
-
-def packer(*args, cwd=None):
-    r = subprocess.run([str(native("packer"))] + [str(a) for a in args], cwd=cwd,
-                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-    r.stdout = r.stdout.decode("latin-1")
-    r.stderr = r.stderr.decode("latin-1")
-    return r
-
-
-def fresh(name):
-    d = WORKDIR / name
-    shutil.rmtree(d, ignore_errors=True)
-    d.mkdir(parents=True)
-    return d
-
-
-def fake_stub(path):
-    b = bytearray(0x400)
-    b[0:2] = b"MZ"
-    b[0x100:0x104] = b"PE\0\0"
-    path.write_bytes(bytes(b))
+from packerlib import fake_stub, fresh, packer  # noqa: E402
+from winelib import WIN64_BIN, case, main  # noqa: E402
 
 
 def fields(text):
@@ -215,7 +194,12 @@ def failed_build_keeps_previous_output():
 def usage_errors():
     cases = [([], 2, "usage"), (["frobnicate"], 2, "unknown command"), (["build"], 2, "needs a manifest"),
              (["build", "/nonexistent/m.txt"], 1, "cannot read the manifest"), (["inspect"], 2, "exactly one"),
-             (["inform", "x.txt", "--token", "T"], 2, "needs an output")]
+             (["inform", "x.txt", "--token", "T"], 2, "needs an output"),
+             (["extract", "Setup.exe"], 2, "needs a package and a folder"),
+             (["extract", "--list", "Setup.exe", "folder"], 2, "exactly one package"),
+             (["extract", "--force", "Setup.exe", "folder"], 2, "unknown option"),
+             (["extract", "/nonexistent/Setup.exe", "folder"], 1, "cannot open"),
+             (["inspect", "--json"], 2, "exactly one")]
     for args, code, part in cases:
         r = packer(*args)
         assert r.returncode == code, (args, r.returncode)
@@ -238,6 +222,78 @@ def inform_files():
     r = packer("inform", d / "bad.txt", "--token", "T" * 21, "--body", "x")
     assert r.returncode == 1 and not (d / "bad.txt").exists()
     assert sorted(os.listdir(d)) == ["body.txt", "plain.txt", "scr.txt"]
+
+
+def many_files_dir(name, file_sections):
+    d = fresh(name)
+    fake_stub(d / "stub.exe")
+    for rel in ["payload/b.cab", "payload/A.CAB", "payload/c.txt", "payload/sub/d.cab", "payload/sub/deeper/e.txt",
+                "other/b.cab", "empty/sub/x.txt"]:
+        (d / rel).parent.mkdir(parents=True, exist_ok=True)
+        (d / rel).write_bytes(rel.encode() * 50)
+    (d / "out").mkdir()
+    (d / "m.txt").write_text("[package]\nstub = stub.exe\noutput = out/Setup.exe\n\n" + file_sections)
+    return d
+
+
+def packed_files(d):
+    """(name, method, DOS date text, engine) of each file of the built package, in order."""
+    doc = json.loads(packer("inspect", "--json", d / "out/Setup.exe").stdout)
+    return [(f["name"], f["method"], f["date"], f["engine"]) for f in doc["files"]]
+
+
+@case
+def folder_and_wildcard_sources():
+    cases = [
+        # (sections, names in package order); letter case is ignored in matching and order
+        ("[file]\nsource = payload/*.cab\n", ["A.CAB", "b.cab"]),
+        ("[file]\nsource = payload/?.CAB\n", ["A.CAB", "b.cab"]),
+        ("[file]\nsource = payload/\n", ["A.CAB", "b.cab", "c.txt"]),
+        ("[file]\nsource = payload\n", ["A.CAB", "b.cab", "c.txt"]),
+        ("[file]\nsource = payload\nrecursive = 1\n", ["A.CAB", "b.cab", "c.txt", "d.cab", "e.txt"]),
+        ("[file]\nsource = payload/*.cab\nrecursive = yes\n", ["A.CAB", "b.cab", "d.cab"]),
+        # Sections keep their order; one match may carry the engine and a name.
+        ("[file]\nsource = payload/c*\nengine =\nname = Setup.exe\n[file]\nsource = payload/*.CAB\n",
+         ["Setup.exe", "A.CAB", "b.cab"]),
+    ]
+    for sections, names in cases:
+        d = many_files_dir("many", sections)
+        r = packer("build", "m.txt", cwd=d)
+        assert r.returncode == 0, (sections, r.stderr)
+        assert [f[0] for f in packed_files(d)] == names, (sections, packed_files(d))
+
+    # The section's other keys apply to every file it names.
+    d = many_files_dir("many", "[file]\nsource = payload/\ncompression = stored\ntime = 2020-02-03 04:05:06\n")
+    assert packer("build", "m.txt", cwd=d).returncode == 0
+    assert set(packed_files(d)) == {(n, "stored", "2020-02-03T04:05:06", False) for n in ["A.CAB", "b.cab", "c.txt"]}
+
+
+@case
+def folder_and_wildcard_errors():
+    cases = [
+        # (sections, line, message parts)
+        ("[file]\nsource = payload/*.zip\n", 6, ["no file matches payload/*.zip"]),
+        ("[file]\nsource = empty\n", 6, ["no file matches empty"]),
+        ("[file]\nsource = empty/*.txt\nrecursive = 1\n", 6, []),  # found in empty/sub: no error
+        ("[file]\nsource = nowhere/*.cab\n", 6, ["cannot read the folder"]),
+        ("[file]\nsource = */b.cab\n", 6, ["only in the file-name part"]),
+        ("[file]\nsource = payload/*.cab\nengine = /S\n", 7, ["engine marks one file", "matches 2 files"]),
+        ("[file]\nsource = payload/*.cab\nname = x.cab\n", 7, ["matches 2 files"]),
+        ("[file]\nsource = payload/*.cab\n[file]\nsource = other/\n", 8, ['"b.cab" is used twice']),
+        ("[file]\nsource = .\nrecursive = 1\n", 6, ['two files named "b.cab"', "./other/b.cab", "./payload/b.cab"]),
+        ("[file]\nsource = payload\nrecursive = maybe\n", 7, ["expected 1 or 0"]),
+    ]
+    for sections, line, parts in cases:
+        d = many_files_dir("manyerr", sections)
+        r = packer("build", "m.txt", cwd=d)
+        if not parts:
+            assert r.returncode == 0, (sections, r.stderr)
+            continue
+        assert r.returncode == 1, (sections, r.stdout)
+        assert f"m.txt:{line}: " in r.stderr, (sections, r.stderr)
+        for part in parts:
+            assert part in r.stderr, (part, r.stderr)
+        assert os.listdir(d / "out") == []
 
 
 @case

@@ -10,6 +10,14 @@ served is set per name in `modes`:
   "norange"    like "normal" but always 200 with the whole body, even for a Range request
   "slow"       the body in small pieces with pauses (bounded: gives up after `slow_limit` s)
   "noprobe"    like "normal", but a request for the first byte only ("Range: bytes=0-0") gets a 503
+  "longer:N"   like "normal", but a range answer carries N bytes more than its Content-Range says
+
+Stall modes answer every request alike (Range ignored) and then keep the
+connection open without a further byte, until the client gives up, the
+server stops or `stall_limit` seconds have passed:
+
+  "silent"     reads the request and answers nothing at all
+  "stall:N"    sends the headers (200, whole Content-Length) and the first N bytes of the body
 
 Every request's path and headers go to `log` (a list of (path, {header: value}))
 so a test can check what the client asked for. Listens on 127.0.0.1 only, in
@@ -40,6 +48,17 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             srv.log.append((self.path, {k.lower(): v for k, v in self.headers.items()}))
             mode = srv.modes.get(name, "normal")
             entry = srv.files.get(name)
+        if mode == "silent" or (mode.startswith("stall:") and entry is not None):
+            if mode != "silent":
+                data, mtime = entry
+                self.send_response(200)
+                self.send_header("Last-Modified", email.utils.formatdate(mtime, usegmt=True))
+                self.send_header("Content-Length", str(len(data)))
+                self.end_headers()
+                self._write(data[:int(mode[6:])])
+                self.wfile.flush()
+            self._hold(srv, name)
+            return
         if mode == "noprobe" and self.headers.get("Range") == "bytes=0-0":
             self._send(503, b"busy", {"Content-Type": "text/plain"})
             return
@@ -90,16 +109,33 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return
         rng = self.headers.get("Range")
         m = re.fullmatch(r"bytes=(\d+)-", rng or "")
-        ranges = mode in ("normal", "noprobe")
+        ranges = mode in ("normal", "noprobe") or mode.startswith("longer:")
         if ranges and m and int(m.group(1)) < len(data):
             first = int(m.group(1))
             headers["Content-Range"] = f"bytes {first}-{len(data) - 1}/{len(data)}"
-            self._send(206, data[first:], headers)
+            extra = b"X" * int(mode[7:]) if mode.startswith("longer:") else b""
+            self._send(206, data[first:] + extra, headers)
         elif ranges and m:
             headers["Content-Range"] = f"bytes */{len(data)}"
             self._send(416, b"", headers)
         else:
             self._send(200, data, headers)
+
+    def _hold(self, srv, name):
+        """Keeps the connection open, silent, until the client closes it."""
+        with srv.lock:
+            srv.held[name] = srv.held.get(name, 0) + 1
+        end = time.time() + srv.stall_limit
+        self.connection.settimeout(0.2)
+        while time.time() < end and not srv.stopping.is_set():
+            try:
+                if not self.connection.recv(4096):
+                    break
+            except socket.timeout:
+                continue
+            except OSError:
+                break
+        self.close_connection = True
 
     def _send(self, status, body, headers):
         self.send_response(status)
@@ -137,6 +173,9 @@ class FaultServer:
         self.slow_piece = 1024
         self.slow_pause = 0.05
         self.slow_limit = 60.0
+        self.stall_limit = 300.0
+        self.held = {}  # name: requests held silent so far
+        self.stopping = threading.Event()
         self.lock = threading.Lock()
         self._httpd = None
         self._thread = None
@@ -154,6 +193,11 @@ class FaultServer:
     def url(self, name):
         return f"http://127.0.0.1:{self.port}/{name}"
 
+    def stalls(self, name):
+        """How many requests for name a stall mode has held so far."""
+        with self.lock:
+            return self.held.get(name, 0)
+
     def requests(self, name):
         """Headers of every request for name, oldest first."""
         with self.lock:
@@ -168,6 +212,7 @@ class FaultServer:
         return self
 
     def stop(self):
+        self.stopping.set()
         if self._httpd:
             self._httpd.shutdown()
             self._httpd.server_close()

@@ -153,6 +153,9 @@ class Window:
     def sysclose(self):
         return self._do("sysclose")
 
+    def resize(self, width, height):
+        return self._do("resize", width, height)
+
     def send(self, msg, wparam=0, lparam=0):
         _, out, _ = self._do("send", msg, wparam, lparam)
         return int(out.strip().split("=", 1)[1])

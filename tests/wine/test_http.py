@@ -1,7 +1,7 @@
 """The HTTP client under Wine, driven through httpget against nginx and the
 fault server: downloads into memory and into files, resume from partial
-files, stale partial files, servers that ignore Range or misbehave, and the
-abort through a close request."""
+files, stale partial files, servers that ignore Range, misbehave or stall,
+and the abort through a close request."""
 import calendar
 import os
 import subprocess
@@ -253,6 +253,111 @@ def close_request_aborts_the_download():
     assert not local.exists()
 
 
+# Short timeouts for the stall tests (connect, send, receive in ms). The
+# receive wait is what a stall costs; "a little" above it stays below a
+# second wait, so a call that waited twice fails the bound.
+RECEIVE_MS = 4000
+SHORT = f"/timeouts=2000,2000,{RECEIVE_MS}"
+LITTLE_MS = 3000
+
+
+def assert_one_wait(res, what):
+    ms = float(res["ms"])
+    assert RECEIVE_MS * 0.8 <= ms <= RECEIVE_MS + LITTLE_MS, (what, ms)
+
+
+@case
+def stalled_server_ends_the_download_and_the_next_run_resumes():
+    data = payload(400_000, 11)
+    stalls = [
+        # mode, requests the stalled run makes, bytes the partial file keeps (None: no file), error
+        ("silent", 1, None, "Unable to open Internet Connection <P>URL: {url}"),
+        ("stall:0", 2, 0, "Download Incomplete (0 of 400000 Bytes) <P>URL: {url}"),
+        ("stall:70000", 2, 70000, "Download Incomplete (70000 of 400000 Bytes) <P>URL: {url}"),
+    ]
+    for mode, requests, kept, error in stalls:
+        name = "stall-" + mode.replace(":", "-")
+        FAULT.add(name, data, MTIME, mode=mode)
+        d = folder(name)
+        local = d / "Setup.exe"
+        rc, res, _ = httpget("download", FAULT.url(name), winpath(local), SHORT)
+        assert rc == 1 and res["error"] == error.format(url=FAULT.url(name)), (mode, res)
+        assert_one_wait(res, mode)
+        # A first contact without an answer ends the call: no second request.
+        assert len(FAULT.requests(name)) == requests, (mode, FAULT.requests(name))
+        part = partial_name(local, data, MTIME)
+        if kept is None:
+            assert names(d) == [], (mode, names(d))
+        else:
+            assert names(d) == [part.name], (mode, names(d))
+            assert part.read_bytes() == data[:kept], mode
+
+        FAULT.set_mode(name, "normal")
+        rc, res, _ = httpget("download", FAULT.url(name), winpath(local))
+        assert rc == 0 and res["error"] == "", (mode, res)
+        assert local.read_bytes() == data, mode
+        assert names(d) == ["Setup.exe"], (mode, names(d))
+        if kept:
+            assert FAULT.requests(name)[-1].get("range") == f"bytes={kept}-", (mode, FAULT.requests(name)[-1])
+
+
+@case
+def file_size_of_a_silent_server_costs_one_wait():
+    FAULT.add("silent-size", b"x", MTIME, mode="silent")
+    t = time.time()
+    rc, res, _ = httpget("size", FAULT.url("silent-size"), SHORT)
+    assert rc == 1 and res["size"] == "-1", res
+    assert len(FAULT.requests("silent-size")) == 1, FAULT.requests("silent-size")
+    assert time.time() - t < RECEIVE_MS / 1000 + 15  # with Wine's process start
+
+
+@case
+def close_request_during_a_stall_aborts_when_the_wait_ends():
+    data = payload(300_000, 12)
+    cases = [
+        # mode, held requests once the client waits, bytes the partial file keeps (None: no file)
+        ("silent", 1, None),
+        ("stall:1000", 2, 1000),
+    ]
+    for mode, held, kept in cases:
+        name = "abort-" + mode.replace(":", "-")
+        FAULT.add(name, data, MTIME, mode=mode)
+        d = folder(name)
+        local = d / "Setup.exe"
+        proc = winelib.start([winelib.exe("httpget.exe"), "download", FAULT.url(name), winpath(local), SHORT],
+                             env=NO_PROXY, stdout=subprocess.PIPE)
+        try:
+            winelib.wait_until(lambda: FAULT.stalls(name) >= held, 30, what=f"{mode}: the client waiting")
+            rc, _, _ = httpget("close")
+            assert rc == 0, "no httpget window to close"
+            out, _ = proc.communicate(timeout=30)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        res = dict(line.partition("=")[::2] for line in out.decode("latin-1").splitlines())
+        assert res["error"] == "Download Aborted" and proc.returncode == 1, (mode, res)
+        assert_one_wait(res, mode)  # the close request waits for the end of the wait, not longer
+        assert len(FAULT.requests(name)) == held, (mode, FAULT.requests(name))
+        part = partial_name(local, data, MTIME)
+        assert names(d) == ([] if kept is None else [part.name]), (mode, names(d))
+        if kept is not None:
+            assert part.read_bytes() == data[:kept], mode
+
+
+@case
+def body_longer_than_announced_stops_at_the_size():
+    data = payload(150_000, 13)
+    FAULT.add("long.bin", data, MTIME, mode="cut:40000")
+    d = folder("longer")
+    local = d / "Setup.exe"
+    httpget("download", FAULT.url("long.bin"), winpath(local))
+    FAULT.set_mode("long.bin", "longer:5000")
+    rc, res, _ = httpget("download", FAULT.url("long.bin"), winpath(local))
+    assert rc == 0 and res["error"] == "", res
+    assert local.read_bytes() == data
+    assert names(d) == ["Setup.exe"], names(d)
+
+
 @case
 def error_page_recognition_reads_the_file_head():
     page = b"<html>\r\n<head><title>404 Not Found</title></head><body>nginx</body></html>"
@@ -270,9 +375,11 @@ def error_page_recognition_reads_the_file_head():
         ("page after the first 10,000 bytes", d / "late.htm", None, "Bad Secret Token!"),
         ("existing file replaces the content", d / "binary.exe", d / "content.htm", "Bad Secret Token!"),
         ("missing file keeps the content", d / "none.exe", d / "content.htm", msg404),
+        # The file is there but held by another program: its content is unknown, not the caller's.
+        ("existing file that cannot be opened", d / "binary.exe", d / "content.htm", "Bad Secret Token!", "/locked"),
     ]
-    for what, local, content, expected in cases:
-        args = ["describe", winpath(local), url, "Bad Secret Token!"]
+    for what, local, content, expected, *extra in cases:
+        args = ["describe", winpath(local), url, "Bad Secret Token!"] + extra
         if content:
             args.append("/content=" + winpath(content))
         rc, res, _ = httpget(*args)

@@ -8,7 +8,7 @@ import time
 import winelib
 from winelib import case, fresh_dir, winpath, wait_until
 from guidriver import Driver
-from httpservers import Nginx
+from httpservers import FaultServer, Nginx
 from stubtest import Setup, run_stub, fnv1a64, write_random
 
 TOKEN = "WEB-TOKEN-1"
@@ -124,9 +124,9 @@ def hidden_stub_asks_nothing():
         assert "/hide" in real_s.read_report()["CommandLine"]
 
 
-def error_box_for(w, stub_args=("/hide",)):
+def error_box_for(stub):
     d = Driver(timeout_ms=30000)
-    p = run_stub(*stub_args, wait=False)
+    p = run_stub(stub, wait=False)
     box = d.wait("ZMsgBox")
     info = box.dump()
     box.press("1")
@@ -141,20 +141,40 @@ def wrong_token_error_page_and_missing_file_are_reported():
     with Nginx(w) as web:
         shutil.copy(real, web.root / real.name)
         stub = web_stub(w, f"http://127.0.0.1:{web.port}", real)
-        info = error_box_for(w, (stub, "/hide"))
+        info = error_box_for(stub)
         assert "Bad Secret Token!" in info["text"] and info["caption"] == "Error", info
         assert real_s.read_report() is None
         assert not downloaded().exists()
         # A server error page saved as the setup.
         (web.root / real.name).write_text(
             "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD><BODY>gone</BODY></HTML>")
-        info = error_box_for(w, (stub, "/hide"))
+        info = error_box_for(stub)
         assert "404 File Not Found..." in info["text"], info["text"]
         # A real 404: nothing is saved.
         (web.root / real.name).unlink()
-        info = error_box_for(w, (stub, "/hide"))
+        info = error_box_for(stub)
         assert "File Not Found !" in info["text"], info["text"]
         assert not downloaded().exists() and not list(winelib.wine_temp().glob("Real.exe.*"))
+
+
+@case
+def hidden_stub_ends_by_itself_when_the_server_stalls():
+    # The client's own timeouts, not a test hook: the first contact waits
+    # the full receive timeout (60 s), then the stub gives up without a box.
+    w = fresh_dir("web_silent")
+    real_s, real = real_setup(w)
+    with FaultServer() as fault:
+        fault.set_mode(real.name, "silent")
+        stub = web_stub(w, f"http://127.0.0.1:{fault.port}", real)
+        d = Driver(timeout_ms=30000)
+        t = time.time()
+        run_stub(stub, "/hide", timeout=180)  # its exit code belongs to the unattended-installs rules
+        took = time.time() - t
+        assert 55 <= took <= 120, took
+        assert len(fault.requests(real.name)) == 1, fault.requests(real.name)
+        assert not any(c == "ZMsgBox" for _, c, _, _, _ in d.windows()), d.windows()
+    assert real_s.read_report() is None
+    assert not downloaded().exists() and not list(winelib.wine_temp().glob("Real.exe.*"))
 
 
 if __name__ == "__main__":

@@ -219,7 +219,7 @@ TEST_F(AgentFiles, DefaultsWhenFilesAreMissing) {
 
 TEST_F(AgentFiles, TypedValuesOfTheInfoFile) {
   Info("NewSetup", "VersionNew", "0010");
-  Info("NewSetup", "SizeOfUpdateFile", "4294967297");  // only the low 32 bits count
+  Info("NewSetup", "SizeOfUpdateFile", "4294967297");  // 64-bit: files of 4 GiB and more
   Info("NewSetup", "Stamp", "-7");
   Info("NewSetup", "RequestConfirmationBeforeInstall", "yes");
   Info("NewSetup", "RequestConfirmationBeforeDownload", "1");
@@ -236,7 +236,7 @@ TEST_F(AgentFiles, TypedValuesOfTheInfoFile) {
   Original("MsgBox", "CharSet", "177");
 
   EXPECT_EQ(GetVersionNew(), 10);
-  EXPECT_EQ(GetSizeOfUpdateFile(), 1);
+  EXPECT_EQ(GetSizeOfUpdateFile(), 4294967297LL);
   EXPECT_EQ(GetNewStamp(), -7);
   EXPECT_FALSE(GetRequestConfirmationBeforeInstall());
   EXPECT_TRUE(GetRequestConfirmationBeforeDownload());

@@ -7,11 +7,20 @@
 //           [/font=<face>] [/size=<points>] [/fontcharset=<n>] [/ownerwin]
 //           [/preload] [/autoplay] [/result=<file>] [/report=<file>]
 //   boxdemo /script=<file> [/result=<file>] [/report=<file>]
+//   boxdemo /kind=inform [/title=<text>] [/button=<caption>] [/link=<link>]
+//           [/text=<body>] [/textfile=<file>] [/width=<px>] [/height=<px>]
+//           [/font=<face>] [/size=<points>] [/charset=<n>] [/rtl]
+//           [/owner=window] [/quitafter=<ms>] [/result=<file>] [/report=<file>]
 //
 // Each script line holds the options of one box, separated by tabs; the
 // boxes are shown one after the other. /result gets one result number per
 // box; /report gets "result=.. owner_enabled=.. owner_active=.." lines.
 // The exit code is the result of the last box.
+//
+// /kind=inform shows the inform window instead (ShowInformWindow) and prints
+// "inform=1" or "inform=0"; its result number is 1 or 0. /quitafter posts a
+// quit request while the window is open; the report line then says
+// "quit=<code>" when the request was handed back, else "quit=none".
 #include <windows.h>
 
 #include <cstdio>
@@ -19,9 +28,11 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/stubinformdlg_win.h"
 #include "dialogs/zmsgbox_win.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "paths/zdebug_win.h"
 
 namespace {
 
@@ -88,6 +99,31 @@ HWND OwnerWindow() {
   return g_Owner;
 }
 
+std::string g_QuitNote;  // report note of the last inform window
+
+void CALLBACK PostQuitNow(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  PostQuitMessage(7);
+}
+
+int ShowInform(const Options& o, const std::string& text) {
+  HWND owner = SameText(Opt(o, "owner"), "window") ? OwnerWindow() : nullptr;
+  const int quitAfter = static_cast<int>(OptInt(o, "quitafter", 0));
+  if (quitAfter > 0) SetTimer(nullptr, 0, static_cast<UINT>(quitAfter), PostQuitNow);
+  const bool shown = ShowInformWindow(owner, Opt(o, "title", "New Version"), Opt(o, "button", "Download"),
+                                      static_cast<int>(OptInt(o, "charset", DEFAULT_CHARSET)),
+                                      static_cast<int>(OptInt(o, "size", 8)), Opt(o, "font", "Tahoma"),
+                                      o.count("rtl") != 0, static_cast<int>(OptInt(o, "height", 360)),
+                                      static_cast<int>(OptInt(o, "width", 360)), Opt(o, "link"), text);
+  if (quitAfter > 0) {
+    MSG m;
+    g_QuitNote = PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) ? " quit=" + IntToStr(m.wParam) : " quit=none";
+  }
+  printf("inform=%d\n", shown ? 1 : 0);
+  fflush(stdout);
+  return shown ? 1 : 0;
+}
+
 int ShowOne(const Options& o) {
   if (o.count("font") || o.count("size") || o.count("fontcharset"))
     SetMsgBoxFont(Opt(o, "font", "Tahoma"), static_cast<int>(OptInt(o, "size", 0)),
@@ -110,6 +146,7 @@ int ShowOne(const Options& o) {
   }
 
   const std::string kind = LowerCase(Opt(o, "kind", "box"));
+  if (kind == "inform") return ShowInform(o, text);
   // The wrappers fill in empty titles and button lists themselves.
   const std::string kindButtons = Opt(o, "buttons");
   if (kind == "error") {
@@ -141,6 +178,7 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   InitWin32Utils();
+  InstallDebugChannel();  // the inform window's link lines reach a debug viewer
   std::vector<std::string> args(__argv + 1, __argv + __argc);
   const Options global = ParseOptions(args);
   if (global.count("preload")) PreloadLibraries();
@@ -170,7 +208,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     result = ShowOne(o);
     AppendLine(resultFile, IntToStr(result));
     if (!reportFile.empty()) {
-      std::string line = "result=" + IntToStr(result);
+      std::string line = "result=" + IntToStr(result) + g_QuitNote;
       if (g_Owner) {
         line += " owner_enabled=" + std::string(IsWindowEnabled(g_Owner) ? "1" : "0");
         line += " owner_active=" + std::string(GetActiveWindow() == g_Owner ? "1" : "0");

@@ -458,7 +458,9 @@ int Usage() {
           "  altkey <class> <char>            post WM_SYSCHAR (Alt + char)\n"
           "  close <class>                    post WM_CLOSE\n"
           "  sysclose <class>                 post WM_SYSCOMMAND SC_CLOSE (as from the window menu)\n"
-          "  send <class> <msg|name> [wp] [lp] send a message and print its result\n");
+          "  send <class> <msg|name> [wp] [lp] send a message and print its result\n"
+          "  sendto <hwnd> <msg|name> [wp] [lp] the same to any window, hidden ones included\n"
+          "  resize <class> <width> <height>  give the window that outer size (as dragging its frame)\n");
   return 2;
 }
 
@@ -503,6 +505,12 @@ int main(int argc, char** argv) {
     Sleep(static_cast<DWORD>(g_WatchMs));
     return 0;
   }
+  if (cmd == "sendto" && args.size() > 2) {
+    // Any window by handle, hidden ones included (an agent's window is hidden).
+    HWND w = reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(args[1].c_str(), nullptr, 0)));
+    if (!IsWindow(w)) return Fail("no window " + args[1]);
+    return Send(w, args[2], args.size() > 3 ? args[3] : "0", args.size() > 4 ? args[4] : "0");
+  }
   if (args.size() < 2) return Usage();
   const std::string cls = args[1];
   if (cmd == "gone") return WaitGone(cls, args.size() > 2 ? atoi(args[2].c_str()) : g_TimeoutMs);
@@ -520,6 +528,11 @@ int main(int argc, char** argv) {
   if (cmd == "altkey" && args.size() > 2) return AltKey(w, args[2]);
   if (cmd == "close") return PostMessageA(w, WM_CLOSE, 0, 0) ? 0 : Fail("could not post WM_CLOSE");
   if (cmd == "sysclose") return PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : Fail("could not post SC_CLOSE");
+  if (cmd == "resize" && args.size() > 3)
+    return SetWindowPos(w, nullptr, 0, 0, atoi(args[2].c_str()), atoi(args[3].c_str()),
+                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)
+               ? 0
+               : Fail("could not resize the window");
   if (cmd == "send" && args.size() > 2)
     return Send(w, args[2], args.size() > 3 ? args[3] : "0", args.size() > 4 ? args[4] : "0");
   return Usage();

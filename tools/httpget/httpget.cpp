@@ -1,13 +1,17 @@
 // httpget: runs one operation of the HTTP client and prints its result, so
 // tests can drive the client without a setup around it.
 //
-//   httpget download URL [LOCALFILE] [/out=FILE] [/show=N|/show=window] [/noprogress]
-//   httpget size URL
+//   httpget download URL [LOCALFILE] [/out=FILE] [/show=N|/show=window] [/noprogress] [/timeouts=C,S,R]
+//   httpget size URL [/timeouts=C,S,R]
 //   httpget connected
-//   httpget describe LOCALFILE URL DEFAULT [/content=FILE] [/iis]
+//   httpget describe LOCALFILE URL DEFAULT [/content=FILE] [/iis] [/locked]
 //   httpget close          asks a running httpget to stop its download
 //
 // LOCALFILE "-" (or none) downloads into memory; /out= saves that content.
+// /timeouts= sets the client's connect, send and receive timeouts in
+// milliseconds (each above 0), so that tests of a stalled server wait seconds,
+// not minutes. /locked holds LOCALFILE open without sharing while the file
+// is described, as a virus scanner may.
 // Output lines: "error=", "size=", "connected=", "message=", and for a
 // download "reset=min,max,position,step", "steps=N" (progress calls that
 // advanced), "text=" (the last progress text) and "ms=" (time spent in the
@@ -150,9 +154,31 @@ int Describe(const std::vector<std::string>& args) {
   std::string content;
   std::string contentFile = Option(args, "/content=");
   if (!contentFile.empty() && !ReadWholeFile(contentFile, content)) return 2;
+  HANDLE lock = INVALID_HANDLE_VALUE;
+  if (Flag(args, "/locked")) {
+    lock = CreateFileA(pos[1].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (lock == INVALID_HANDLE_VALUE) return 2;
+  }
   PrintLine("message", DescribeHttpErrorPage(pos[1] == "-" ? std::string() : pos[1], content, pos[2], pos[3],
                                              Flag(args, "/iis")));
+  if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
   return 0;
+}
+
+// /timeouts=C,S,R: false when the option is there but malformed.
+bool ApplyTimeouts(const std::vector<std::string>& args) {
+  std::string text = Option(args, "/timeouts=");
+  if (text.empty()) return true;
+  unsigned long v[3];
+  char end = 0;
+  if (sscanf(text.c_str(), "%lu,%lu,%lu%c", &v[0], &v[1], &v[2], &end) != 3 || !v[0] || !v[1] || !v[2])
+    return false;
+  HttpTimeouts t;
+  t.connectMs = uint32_t(v[0]);
+  t.sendMs = uint32_t(v[1]);
+  t.receiveMs = uint32_t(v[2]);
+  SetHttpTimeouts(t);
+  return true;
 }
 
 }  // namespace
@@ -163,6 +189,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string op = args.empty() ? std::string() : args[0];
   int rc = 2;
+  if (!ApplyTimeouts(args)) {
+    op.clear();
+  }
   if (op == "download") {
     rc = Download(args);
   } else if (op == "size" && args.size() > 1) {

@@ -6,23 +6,31 @@
 #include <string>
 #include <vector>
 
+#include "extract.h"
 #include "manifest.h"
 #include "package/package_writer.h"
+#include "package/pkgfile.h"
 #include "paths/utils.h"
+#include "progress_line.h"
 
-int InspectPackage(const std::string& path);
+int InspectPackage(const std::string& path, bool json);
 
 namespace {
 const char kUsage[] =
     "usage:\n"
-    "  packer build <manifest> [-o <output>] [-j <threads>]\n"
+    "  packer build <manifest> [-o <output>] [-j <threads>] [--quiet]\n"
     "      builds the setup file (and its volume files) described by the manifest,\n"
     "      compressing on all cores unless -j says how many threads\n"
-    "  packer inspect <setup file or first volume>\n"
+    "  packer extract <setup file or first volume> <folder> [--quiet]\n"
+    "  packer extract --list <setup file or first volume> [--quiet]\n"
+    "      checks every volume, then unpacks every file into the folder (or lists\n"
+    "      them) as the setup would; exit code 1 on a damaged package\n"
+    "  packer inspect [--json] <setup file or first volume>\n"
     "      prints the trailer, header items and file list and checks every volume;\n"
     "      exit code 1 when a check fails\n"
     "  packer inform <output> --token <token> (--body <text> | --body-file <file>) [--scrambled]\n"
     "      writes an inform file for the auto-update agent\n"
+    "--quiet: no progress line on a terminal (the summary line stays).\n"
     "See docs/packer.md for the manifest format.\n";
 
 int Usage(const std::string& problem) {
@@ -36,9 +44,17 @@ int Fail(const std::string& problem) {
   return 1;
 }
 
+uint64_t FileSize(const std::string& path) {
+  std::FILE* f = OpenSharedRead(path);
+  int64_t n = f ? FileSizeOf(f) : 0;
+  if (f) std::fclose(f);
+  return n > 0 ? uint64_t(n) : 0;
+}
+
 int Build(const std::vector<std::string>& args) {
   std::string manifest, output;
   int jobs = 0;
+  bool quiet = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "-o") {
       if (i + 1 >= args.size()) return Usage("-o needs a file name");
@@ -49,6 +65,8 @@ int Build(const std::vector<std::string>& args) {
         return Usage("-j needs a number of threads from 1 to 64");
       jobs = int(n);
       ++i;
+    } else if (args[i] == "--quiet") {
+      quiet = true;
     } else if (manifest.empty()) {
       manifest = args[i];
     } else {
@@ -72,10 +90,41 @@ int Build(const std::vector<std::string>& args) {
   if (!folder.empty() && !std::filesystem::is_directory(folder, ec) &&
       !std::filesystem::create_directories(folder, ec))
     return Fail("cannot create the folder " + folder + (ec ? ": " + ec.message() : ""));
-  PackResult r = WritePackage(m.plan, m.output);
+  uint64_t bytesIn = 0;
+  for (const PackFile& f : m.plan.files) bytesIn += f.sourcePath.empty() ? f.content.size() : FileSize(f.sourcePath);
+  ProgressLine line(!quiet && StderrIsTerminal(), "packing", m.plan.files.size(), bytesIn);
+  PackResult r = WritePackage(m.plan, m.output, [&](size_t files, uint64_t bytes) { line.Update(files, bytes); });
+  line.Finish();
   if (!r.error.empty()) return Fail(r.error);
-  for (const std::string& v : r.volumes) std::printf("wrote %s\n", v.c_str());
+  uint64_t bytesOut = 0;
+  for (const std::string& v : r.volumes) {
+    std::printf("wrote %s\n", v.c_str());
+    bytesOut += FileSize(v);
+  }
+  std::printf("%s\n", SummaryLine("build", r.volumes.size(), m.plan.files.size(), bytesIn, bytesOut, bytesOut, bytesIn,
+                                  line.Seconds())
+                          .c_str());
   return 0;
+}
+
+int Extract(const std::vector<std::string>& args) {
+  ExtractOptions o;
+  std::vector<std::string> paths;
+  for (const std::string& a : args) {
+    if (a == "--list")
+      o.listOnly = true;
+    else if (a == "--quiet")
+      o.quiet = true;
+    else if (a.rfind("--", 0) == 0)
+      return Usage("unknown option \"" + a + "\"");
+    else
+      paths.push_back(a);
+  }
+  if (o.listOnly ? paths.size() != 1 : paths.size() != 2)
+    return Usage(o.listOnly ? "extract --list needs exactly one package" : "extract needs a package and a folder");
+  o.package = paths[0];
+  if (!o.listOnly) o.folder = paths[1];
+  return ExtractCommand(o);
 }
 
 int Inform(const std::vector<std::string>& args) {
@@ -130,9 +179,12 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 2, argv + argc);
   if (cmd == "build") return Build(args);
   if (cmd == "inspect") {
+    bool json = !args.empty() && args[0] == "--json";
+    if (json) args.erase(args.begin());
     if (args.size() != 1) return Usage("inspect needs exactly one file");
-    return InspectPackage(args[0]);
+    return InspectPackage(args[0], json);
   }
+  if (cmd == "extract") return Extract(args);
   if (cmd == "inform") return Inform(args);
   if (cmd == "-h" || cmd == "--help" || cmd == "help") {
     std::printf("%s", kUsage);

@@ -2,11 +2,20 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <set>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <dirent.h>
+#endif
 
 #include "package/pkgfile.h"
 #include "paths/utils.h"
@@ -75,6 +84,14 @@ uint32_t FileDosTime(const std::string& path) {
   }
   if (!tm) return 0;
   return DosTimeOf(tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec);
+}
+
+std::string DosDateText(uint32_t dos, char sep) {
+  unsigned date = dos >> 16, time = dos & 0xFFFF;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u%c%02u:%02u:%02u", 1980 + (date >> 9), (date >> 5) & 15, date & 31,
+                sep, time >> 11, (time >> 5) & 63, (time & 31) * 2);
+  return buf;
 }
 
 namespace {
@@ -163,7 +180,153 @@ struct FileDraft {
   int sourceLine = 0, nameLine = 0, engineLine = 0;
   bool timeFromFile = true;
   bool hasSource = false;
+  std::string sourceText;  // as written, for messages
+  bool recursive = false;
 };
+
+// ---- folder and wildcard sources ----
+
+// "*" and "?" against a file name, ignoring the case of ASCII letters on
+// every system, so a manifest gives the same package on Linux and Windows.
+bool WildMatch(const char* pat, const char* s) {
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  auto up = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; };
+  while (*s) {
+    if (*pat == '*') {
+      star = pat++;
+      resume = s;
+    } else if (*pat == '?' || (*pat && up(*pat) == up(*s))) {
+      ++pat;
+      ++s;
+    } else if (star) {
+      pat = star + 1;
+      s = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pat == '*') ++pat;
+  return *pat == 0;
+}
+
+bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
+}
+
+struct DirItem {
+  std::string name;
+  bool isFile = false;  // a regular file (a link to one counts)
+  bool isDir = false;   // a real sub-folder (links to folders are not walked)
+};
+
+bool ListFolder(const std::string& dir, std::vector<DirItem>& out) {
+#ifdef _WIN32
+  struct __finddata64_t fd;
+  intptr_t h = _findfirst64((dir + "\\*").c_str(), &fd);
+  if (h == -1) return false;
+  do {
+    std::string name = fd.name;
+    if (name == "." || name == "..") continue;
+    DirItem item;
+    item.name = name;
+    item.isDir = (fd.attrib & _A_SUBDIR) != 0;
+    item.isFile = !item.isDir;
+    out.push_back(item);
+  } while (_findnext64(h, &fd) == 0);
+  _findclose(h);
+  return true;
+#else
+  DIR* d = opendir(dir.c_str());
+  if (!d) return false;
+  while (struct dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = dir + "/" + name;
+    struct stat st;
+    DirItem item;
+    item.name = name;
+    item.isDir = lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    item.isFile = !item.isDir && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    out.push_back(item);
+  }
+  closedir(d);
+  return true;
+#endif
+}
+
+struct Found {
+  std::string name, path;
+};
+
+// Matching files of a folder, and of its sub-folders when recursive; depth is
+// bounded in case a folder link leads back up.
+bool Collect(const std::string& dir, const std::string& pattern, bool recursive, int depth, std::vector<Found>& out,
+             std::string& error) {
+  std::vector<DirItem> items;
+  if (!ListFolder(dir, items)) {
+    error = "cannot read the folder " + dir;
+    return false;
+  }
+  for (const DirItem& item : items) {
+    std::string path = dir + "/" + item.name;
+    if (item.isFile && (pattern.empty() || WildMatch(pattern.c_str(), item.name.c_str())))
+      out.push_back({item.name, path});
+    if (item.isDir && recursive && depth < 64 && !Collect(path, pattern, recursive, depth + 1, out, error))
+      return false;
+  }
+  return true;
+}
+
+// The files of a [file] section: several for a folder or wildcard source
+// (`multi`), in name order, else the one source file.
+bool ExpandSource(const FileDraft& d, std::vector<Found>& found, bool& multi, std::string& error) {
+  const std::string& path = d.file.sourcePath;
+  std::string pattern = ExtractFileName(path);
+  std::string dir;
+  bool endsWithSlash = !path.empty() && (path.back() == '/' || path.back() == '\\');
+  if (HasWildcard(DirOf(path))) {
+    error = "wildcards are allowed only in the file-name part: " + d.sourceText;
+    return false;
+  }
+  if (HasWildcard(pattern)) {
+    dir = DirOf(path);
+    if (dir.empty()) dir = ".";
+  } else if (endsWithSlash || IsFolder(path)) {
+    dir = path;
+    while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
+    pattern.clear();
+  } else {
+    multi = false;
+    found.push_back({d.file.name, path});
+    return true;
+  }
+  multi = true;
+  if (!IsFolder(dir)) {
+    error = "cannot read the folder " + dir;
+    return false;
+  }
+  if (!Collect(dir, pattern, d.recursive, 0, found, error)) return false;
+  // Name order as a file list shows it, letter case aside; ties in byte order.
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    std::string ua = UpperCase(a.name), ub = UpperCase(b.name);
+    return ua != ub ? ua < ub : a.path < b.path;
+  });
+  // The package has no folders: two files of one name would become one.
+  std::map<std::string, const Found*> seen;
+  for (const Found& f : found) {
+    auto [it, added] = seen.emplace(UpperCase(f.name), &f);
+    if (!added) {
+      error = "two files named \"" + f.name + "\": " + it->second->path + " and " + f.path +
+              " (the package has no folders)";
+      return false;
+    }
+  }
+  return true;
+}
 
 // Texts of a language from a separate file of key=value lines.
 bool IncludeLanguage(const std::string& path, PackLanguage& lang, Parser& outer) {
@@ -331,6 +494,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
       FileDraft& d = files.back();
       if (k == "source") {
         d.file.sourcePath = JoinPath(base, value);
+        d.sourceText = value;
         d.hasSource = true;
         d.sourceLine = p.line;
         if (d.file.name.empty()) d.file.name = ExtractFileName(value);
@@ -351,6 +515,8 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
           d.file.level = kStoredLevel;
         else
           ok = p.Number(key, value, n, 0, 9) && (d.file.level = int(n), true);
+      } else if (k == "recursive") {
+        ok = p.Bool(key, value, d.recursive);
       } else if (k == "engine") {
         d.file.engine = true;
         d.file.engineArgs = value;
@@ -386,19 +552,37 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
   int engines = 0;
   for (FileDraft& d : files) {
     if (!d.hasSource) return failAt(d.line, "[file] needs source = <path>");
-    std::string n = d.file.name;
-    int nameLine = d.nameLine ? d.nameLine : d.sourceLine;
-    if (n.empty() || n.find_first_of("|*\\/:") != std::string::npos)
-      return failAt(nameLine, "bad name \"" + n + "\" (a plain file name without | * \\ / :)");
     if (d.file.engineArgs.find('|') != std::string::npos)
       return failAt(d.engineLine, "engine arguments must not contain \"|\"");
-    if (!names.insert(UpperCase(n)).second) return failAt(nameLine, "the name \"" + n + "\" is used twice");
-    if (d.file.engine && ++engines > 1) return failAt(d.engineLine, "more than one file is marked as the engine");
-    std::FILE* f = OpenSharedRead(d.file.sourcePath);
-    if (!f) return failAt(d.sourceLine, "cannot read " + d.file.sourcePath);
-    std::fclose(f);
-    if (d.timeFromFile) d.file.dosTime = FileDosTime(d.file.sourcePath);
-    plan.files.push_back(d.file);
+    std::vector<Found> found;
+    bool multi = false;
+    std::string why;
+    if (!ExpandSource(d, found, multi, why)) return failAt(d.sourceLine, why);
+    if (multi) {
+      std::string what = d.recursive ? " (with its sub-folders)" : "";
+      if (found.empty()) return failAt(d.sourceLine, "no file matches " + d.sourceText + what);
+      std::string count = std::to_string(found.size());
+      if (found.size() > 1 && d.file.engine)
+        return failAt(d.engineLine, "engine marks one file, but " + d.sourceText + " matches " + count + " files");
+      if (found.size() > 1 && d.nameLine)
+        return failAt(d.nameLine, "name names one file, but " + d.sourceText + " matches " + count + " files");
+    }
+    for (const Found& one : found) {
+      PackFile file = d.file;
+      file.sourcePath = one.path;
+      if (multi && !d.nameLine) file.name = one.name;
+      const std::string& n = file.name;
+      int nameLine = d.nameLine ? d.nameLine : d.sourceLine;
+      if (n.empty() || n.find_first_of("|*\\/:") != std::string::npos)
+        return failAt(nameLine, "bad name \"" + n + "\" (a plain file name without | * \\ / :)");
+      if (!names.insert(UpperCase(n)).second) return failAt(nameLine, "the name \"" + n + "\" is used twice");
+      if (file.engine && ++engines > 1) return failAt(d.engineLine, "more than one file is marked as the engine");
+      std::FILE* f = OpenSharedRead(file.sourcePath);
+      if (!f) return failAt(d.sourceLine, "cannot read " + file.sourcePath);
+      std::fclose(f);
+      if (d.timeFromFile) file.dosTime = FileDosTime(file.sourcePath);
+      plan.files.push_back(file);
+    }
   }
   return true;
 }

@@ -23,3 +23,5 @@ uint32_t FileDosTime(const std::string& path);
 // The SOURCE_DATE_EPOCH of the environment (seconds since 1970, UTC); false
 // when it is not set or, with *malformed set, not a plain decimal number.
 bool SourceDateEpoch(int64_t& seconds, bool* malformed = nullptr);
+// "YYYY-MM-DD HH:MM:SS" of a DOS date and time, with `sep` between date and time.
+std::string DosDateText(uint32_t dos, char sep);

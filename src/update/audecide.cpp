@@ -1,0 +1,116 @@
+#include "update/audecide.h"
+
+#include "paths/utils.h"
+#include "process/settings.h"
+
+int ShotTimeStatus(const ShotFacts& f) {
+  int result = 0;
+  if (f.probingEnabled || f.forceRequest) {
+    int64_t interval = f.testMode ? 5 : f.probeInterval;
+    if (f.now >= f.probeLast + interval) result = 1;
+    if (f.probeInterval == 0 && result == 1) result = 2;
+    if (f.probeInterval == -1) result = 0;
+    if (f.forceRequest) result = 1;
+  }
+  return result;
+}
+
+bool ReAskDue(int64_t now, int64_t reAskLast, int64_t reAskInterval) {
+  return reAskInterval > 0 && now > reAskLast + reAskInterval;
+}
+
+bool SizeTestHolds(int64_t actual, int64_t expected) {
+  if (actual < 0) return false;
+  int64_t d = actual - expected;
+  return d > -100 && d < 100;
+}
+
+namespace {
+// Status reached before the size test (at most 5).
+int StatusBeforeSize(const OfferFacts& f) {
+  int status = f.infoDownloaded ? 1 : 0;
+  if (status == 1 && f.versionOriginal > 0) status = 2;
+  if (status == 2 && (f.newStamp != f.originalStamp || f.reAskDue || f.userRequested)) status = 3;
+  if (status == 3 && f.versionNew > f.versionOriginal) status = 4;
+  if (status == 4 && VersionInValidList(f.validVersions, f.versionOriginal)) status = 5;
+  return status;
+}
+}  // namespace
+
+int OfferStatus(const OfferFacts& f) {
+  int status = StatusBeforeSize(f);
+  if (status == 5 && f.sizeOk) status = 6;
+  return status;
+}
+
+bool OfferNeedsSizeTest(const OfferFacts& f) { return StatusBeforeSize(f) == 5; }
+
+std::string OfferReason(int status) {
+  static const char* const kReasons =
+      "|Error downloading .INFO file|Error reading .ORIGINAL file|Too early for retesting|New version is not higher "
+      "then old version|\"Valid for version\" mismatch|Download file size error|OK|";
+  return ListItem(kReasons, status);
+}
+
+std::string AskBeforeCheckText(const std::string& s22, const std::string& s23, const std::string& s24,
+                               const std::string& base, bool testMode, const std::string& programName) {
+  bool drivePath = base.size() < 2 || base[1] == ':';
+  std::string text = s22 + (drivePath ? "" : s23) + s24;
+  if (testMode) text += "<P><P><T><B>PLEASE NOTE</B> - You are now running in <B>Test Mode</B>!";
+  return ReplaceText(text, "PROG_NAME", programName);
+}
+
+std::string AnnouncementText(const AnnounceTexts& t, bool installConfirmation, bool downloadForced,
+                             const std::string& programName) {
+  std::string second = installConfirmation ? t.s13 : t.s12;
+  if (downloadForced) second = installConfirmation ? t.s19 : t.s18;
+  return ReplaceText(t.s11 + second, "PROG_NAME", programName);
+}
+
+std::string InstallQuestionText(const std::string& s14, const std::string& s20, bool installForced,
+                                const std::string& programName) {
+  return ReplaceText(installForced ? s20 : s14, "PROG_NAME", programName);
+}
+
+std::string DownloadFailureText(bool aborted, const std::string& source, const std::string& s3,
+                                const std::string& s4, const std::string& s5) {
+  if (aborted) return s3;
+  bool local = (source.size() >= 2 && source[1] == ':') || StartsWith("\\\\", source, false);
+  return (local ? s4 : s5) + "<P><P>" + source;
+}
+
+std::string NothingToDoText(const std::string& s21, bool diagnostic, int status) {
+  if (!diagnostic) return s21;
+  return s21 + "<P><P>(" + IntToStr(status) + " - " + OfferReason(status) + ")   ";
+}
+
+std::string SafeDownloadName(const std::string& nameFromInfo, const AgentFileNames& own) {
+  std::string name = Trim(ExtractFileName(Trim(nameFromInfo)));
+  if (name.empty() || name == "." || name == "..") return "";
+  if (name.find_first_of(":*?\"<>|") != std::string::npos) return "";
+  // Trailing dots and blanks vanish in Windows names: "Agent.exe." is Agent.exe.
+  std::string canonical = name;
+  while (!canonical.empty() && (canonical.back() == '.' || canonical.back() == ' ')) canonical.pop_back();
+  if (canonical.empty()) return "";
+  const std::string agentExe = ExtractFileName(own.agentExe);
+  const std::string mine[] = {agentExe, agentExe.empty() ? "" : "X_" + agentExe, ExtractFileName(own.infoFile),
+                              ExtractFileName(own.originalFile), ExtractFileName(own.logFile)};
+  for (const std::string& m : mine)
+    if (!m.empty() && SameTextTrim(canonical, m)) return "";
+  return name;
+}
+
+ShutDownKind ParseShutDownMethod(const std::string& method) {
+  if (method == "Issue a Message Box") return ShutDownKind::MessageBox;
+  if (method == "Using WM_CLOSE") return ShutDownKind::WmClose;
+  if (method == "Using WM_QUIT") return ShutDownKind::WmQuit;
+  if (method == "Using Terminate Process") return ShutDownKind::Terminate;
+  if (method == "Don't Shut Down") return ShutDownKind::DontShutDown;
+  return ShutDownKind::WaitOnly;
+}
+
+std::string RestartAgentCommandLine(const std::string& agentDir, const std::string& agentExeName,
+                                    const std::string& overrideList) {
+  return QuoteIfBlank(NormalizeDirSlash(agentDir, true) + agentExeName) + " /_ZZ=99 /WAIT=10 /TRANSIENT=" +
+         overrideList;
+}

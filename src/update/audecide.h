@@ -1,0 +1,84 @@
+// The agent's decisions as plain functions of facts: whether a check is due,
+// whether the INFO file offers something, which texts the dialogs show, which
+// file names a download may use and how the program is shut down. The Win32
+// side only gathers the facts and carries the answers out.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// ---- is a check due? ----
+struct ShotFacts {
+  bool probingEnabled = true;
+  bool forceRequest = false;
+  bool testMode = false;
+  int64_t probeInterval = 0;  // ProbeSecondsInterval as stored
+  int64_t probeLast = 0;      // ProbeSecondsLast
+  int64_t now = 0;            // NowSeconds
+};
+// 0 = not due, 1 = due, 2 = due and it is the once-per-run check.
+int ShotTimeStatus(const ShotFacts& f);
+
+// ---- is there something to offer? ----
+// The re-ask time has come: only with a positive interval.
+bool ReAskDue(int64_t now, int64_t reAskLast, int64_t reAskInterval);
+// Size of the file on the server (or in the folder) against the published
+// size. An unknown size (-1) never passes.
+bool SizeTestHolds(int64_t actual, int64_t expected);
+
+struct OfferFacts {
+  bool infoDownloaded = false;
+  int32_t versionOriginal = 0;
+  int32_t versionNew = 0;
+  int32_t newStamp = 0;
+  int32_t originalStamp = 0;
+  bool reAskDue = false;
+  bool userRequested = false;  // interaction mode 1
+  std::string validVersions;
+  bool sizeOk = false;  // evaluated only when every earlier test passed
+};
+// The status 0..6 of the decision; 6 means "offer it".
+int OfferStatus(const OfferFacts& f);
+// Reaches the size test only when everything before it passed, so callers
+// can skip the (network) size query otherwise.
+bool OfferNeedsSizeTest(const OfferFacts& f);
+std::string OfferReason(int status);
+
+// ---- dialog texts ----
+// s22 + s23 + s24 (+ the test-mode note); s23 is left out for a drive-path base.
+std::string AskBeforeCheckText(const std::string& s22, const std::string& s23, const std::string& s24,
+                               const std::string& base, bool testMode, const std::string& programName);
+struct AnnounceTexts {
+  std::string s11, s12, s13, s18, s19;
+};
+std::string AnnouncementText(const AnnounceTexts& t, bool installConfirmation, bool downloadForced,
+                             const std::string& programName);
+std::string InstallQuestionText(const std::string& s14, const std::string& s20, bool installForced,
+                                const std::string& programName);
+// The attention text of a failed update or inform download.
+std::string DownloadFailureText(bool aborted, const std::string& source, const std::string& s3,
+                                const std::string& s4, const std::string& s5);
+// "<P><P>(status - reason)   " appended to s21 with the diagnostic switch on.
+std::string NothingToDoText(const std::string& s21, bool diagnostic, int status);
+
+// ---- file names from the INFO file ----
+struct AgentFileNames {
+  std::string agentExe;  // AgentExeName
+  std::string infoFile;  // file-name part of InfoFileName
+  std::string originalFile;
+  std::string logFile;   // file name of the log
+};
+// The name an update or inform file is stored under in the agent folder:
+// the file-name part only; empty when that is unusable (empty, ".", "..",
+// ":" or wildcards) or names one of the agent's own files.
+std::string SafeDownloadName(const std::string& nameFromInfo, const AgentFileNames& own);
+
+// ---- shutting the program down ----
+enum class ShutDownKind { MessageBox, WmClose, WmQuit, Terminate, DontShutDown, WaitOnly };
+ShutDownKind ParseShutDownMethod(const std::string& method);  // exact, case-sensitive
+
+// ---- restarting the agent ----
+// The plain agent's command line: quoted path + " /_ZZ=99 /WAIT=10 /TRANSIENT=" + list.
+std::string RestartAgentCommandLine(const std::string& agentDir, const std::string& agentExeName,
+                                    const std::string& overrideList);
+// Agent commands 12 to 15 carry seconds as a signed 32-bit value.
+inline int64_t WidenSeconds(int32_t value) { return int64_t(value); }

@@ -1,0 +1,49 @@
+// Announcing a new version with a message instead of an update: fetch the
+// inform file, show its text, record the version as seen.
+#include <windows.h>
+
+#include "dialogs/stubinformdlg_win.h"
+#include "package/gfileinfo.h"
+#include "paths/utils.h"
+#include "paths/utils_win.h"
+#include "paths/zdebug.h"
+#include "process/procstate_win.h"
+#include "process/settings_win.h"
+#include "setup/files_win.h"
+#include "update/stubau_win.h"
+
+namespace {
+// An announcement is a page of text; more than this is not one.
+constexpr int64_t kMaxInformFile = 1 << 20;
+}  // namespace
+
+bool PerformAutoInform() {
+  AppendLog("PerformAutoInform() - START ");
+  DebugLine(" ==== PerformAutoInform-1 ====");
+  bool result = false;
+  std::string url = GetDownloadURL_UPDATE();
+  std::string fileName = GetNameOfInformFile();
+  if (!url.empty() && !fileName.empty()) {
+    DebugLine(" ==== PerformAutoInform-2 ====");
+    SetAgentState(2);
+    NotifyClient(41, 1);
+    std::string error;
+    bool ok = DownloadFileAU(url, fileName, kDownloadInform, error);
+    NotifyClient(41, 2);
+    if (ok) {
+      DebugLine(" ==== PerformAutoInform-3 ====");
+      std::string path = AgentDir() + AgentDownloadName(fileName);
+      std::string text = FileSizeByName(path) <= kMaxInformFile ? ReadFilePart(path, 0, 0) : std::string();
+      std::string body = DecodeInformText(text).body;
+      std::string title = ReadAutoUpdateText("s34", "New Version");
+      std::string button = ReadAutoUpdateText("s35", "Download");
+      result = ShowInformWindow(g_MainWindow, title, button, GetMsgBoxCharSet(), GetMsgBoxFontSize(),
+                                GetMsgBoxFontName(), false, GetAutoInformH(), GetAutoInformW(),
+                                GetDownloadURL_INFORM(), body);
+      if (result) SetVersionOriginal(GetVersionNew());
+      DebugLine(" ==== PerformAutoInform-4 ====");
+    }
+  }
+  AppendLog("PerformAutoInform() - END " + BoolText(result));
+  return result;
+}

@@ -1,0 +1,190 @@
+#include "update/audecide.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ShotTimeStatus, IntervalTestModeAndForce) {
+  const int64_t now = 1000000;
+  struct {
+    const char* what;
+    bool probing, force, testMode;
+    int64_t interval, last;
+    int status;
+  } cases[] = {
+      {"once per run, never checked", true, false, false, 0, 0, 2},
+      {"once per run, already checked this run", false, false, false, 0, 0, 0},
+      {"once per run, last check in the future", true, false, false, 0, now + 10, 0},
+      {"never", true, false, false, -1, 0, 0},
+      {"never, but forced", true, true, false, -1, 0, 1},
+      {"forced after the once-per-run check", false, true, false, 0, now, 1},
+      {"positive interval passed", true, false, false, 3600, now - 3600, 1},
+      {"positive interval one second short", true, false, false, 3600, now - 3599, 0},
+      {"test mode: 5 s instead of an hour", true, false, true, 3600, now - 5, 1},
+      {"test mode: 4 s is too early", true, false, true, 3600, now - 4, 0},
+      {"test mode keeps 'never'", true, false, true, -1, 0, 0},
+      {"other negative interval: every tick", true, false, false, -7, now, 1},
+      {"probing off and no force", false, false, false, 3600, 0, 0},
+  };
+  for (const auto& c : cases) {
+    ShotFacts f;
+    f.probingEnabled = c.probing;
+    f.forceRequest = c.force;
+    f.testMode = c.testMode;
+    f.probeInterval = c.interval;
+    f.probeLast = c.last;
+    f.now = now;
+    EXPECT_EQ(ShotTimeStatus(f), c.status) << c.what;
+  }
+}
+
+OfferFacts Offer() {
+  OfferFacts f;
+  f.infoDownloaded = true;
+  f.versionOriginal = 100;
+  f.versionNew = 101;
+  f.newStamp = 7;
+  f.originalStamp = 6;
+  f.sizeOk = true;
+  return f;
+}
+
+TEST(OfferStatus, EachTestInTurn) {
+  struct {
+    const char* what;
+    void (*change)(OfferFacts&);
+    int status;
+  } cases[] = {
+      {"all tests pass", [](OfferFacts&) {}, 6},
+      {"INFO not downloaded", [](OfferFacts& f) { f.infoDownloaded = false; }, 0},
+      {"no installed version", [](OfferFacts& f) { f.versionOriginal = 0; }, 1},
+      {"negative installed version", [](OfferFacts& f) { f.versionOriginal = -5; }, 1},
+      {"same stamp, no re-ask", [](OfferFacts& f) { f.newStamp = 6; }, 2},
+      {"same stamp, re-ask due", [](OfferFacts& f) { f.newStamp = 6; f.reAskDue = true; }, 6},
+      {"same stamp, user asked", [](OfferFacts& f) { f.newStamp = 6; f.userRequested = true; }, 6},
+      {"same version", [](OfferFacts& f) { f.versionNew = 100; }, 3},
+      {"older version", [](OfferFacts& f) { f.versionNew = 99; }, 3},
+      {"valid list holds it", [](OfferFacts& f) { f.validVersions = "99,100,102"; }, 6},
+      {"valid list lacks it", [](OfferFacts& f) { f.validVersions = "99,102"; }, 4},
+      {"valid list with blanks", [](OfferFacts& f) { f.validVersions = "99, 100"; }, 4},
+      {"size differs", [](OfferFacts& f) { f.sizeOk = false; }, 5},
+  };
+  for (const auto& c : cases) {
+    OfferFacts f = Offer();
+    c.change(f);
+    EXPECT_EQ(OfferStatus(f), c.status) << c.what;
+    EXPECT_EQ(OfferNeedsSizeTest(f), c.status >= 5) << c.what;
+  }
+}
+
+TEST(OfferStatus, ReasonTexts) {
+  EXPECT_EQ(OfferReason(0), "Error downloading .INFO file");
+  EXPECT_EQ(OfferReason(3), "New version is not higher then old version");
+  EXPECT_EQ(OfferReason(4), "\"Valid for version\" mismatch");
+  EXPECT_EQ(OfferReason(6), "OK");
+}
+
+TEST(ReAskDue, OnlyWithAPositiveIntervalAndAfterIt) {
+  EXPECT_TRUE(ReAskDue(1000, 899, 100));
+  EXPECT_FALSE(ReAskDue(1000, 900, 100));  // exactly at the time: not yet
+  EXPECT_FALSE(ReAskDue(1000, 0, 0));
+  EXPECT_FALSE(ReAskDue(1000, 0, -1));
+}
+
+TEST(SizeTest, DifferenceBelowHundredAndUnknownNeverPasses) {
+  const int64_t big = int64_t(5) << 30;  // 5 GiB: beyond 32 bits
+  struct {
+    int64_t actual, expected;
+    bool holds;
+  } cases[] = {
+      {1000, 1000, true}, {1099, 1000, true},  {1100, 1000, false}, {901, 1000, true},
+      {900, 1000, false}, {-1, 0, false},      {-1, 50, false},     {0, 99, true},
+      {big, big + 99, true}, {big + 100, big, false}, {big, int64_t(uint32_t(big)), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SizeTestHolds(c.actual, c.expected), c.holds) << c.actual << " " << c.expected;
+}
+
+TEST(DialogTexts, QuestionBeforeCheck) {
+  struct {
+    const char* base;
+    bool testMode;
+    const char* text;
+  } cases[] = {
+      {"http://example.com/upd", false, "Ask PROG|online|?"},
+      {"C:\\Updates", false, "Ask PROG|?"},
+      {"", false, "Ask PROG|?"},
+      {"\\\\server\\share", false, "Ask PROG|online|?"},
+      {"C:\\Updates", true, "Ask PROG|?<P><P><T><B>PLEASE NOTE</B> - You are now running in <B>Test Mode</B>!"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(AskBeforeCheckText("Ask PROG_NAME|", "online|", "?", c.base, c.testMode, "PROG"), c.text) << c.base;
+}
+
+TEST(DialogTexts, AnnouncementAndInstallQuestion) {
+  AnnounceTexts t{"New PROG_NAME. ", "12", "13 PROG_NAME", "18", "19"};
+  EXPECT_EQ(AnnouncementText(t, false, false, "App"), "New App. 12");
+  EXPECT_EQ(AnnouncementText(t, true, false, "App"), "New App. 13 App");
+  EXPECT_EQ(AnnouncementText(t, false, true, "App"), "New App. 18");
+  EXPECT_EQ(AnnouncementText(t, true, true, "App"), "New App. 19");
+  EXPECT_EQ(InstallQuestionText("Install PROG_NAME?", "Installing PROG_NAME", false, "App"), "Install App?");
+  EXPECT_EQ(InstallQuestionText("Install PROG_NAME?", "Installing PROG_NAME", true, "App"), "Installing App");
+}
+
+TEST(DialogTexts, DownloadFailure) {
+  EXPECT_EQ(DownloadFailureText(true, "http://h/x", "aborted", "nf", "un"), "aborted");
+  EXPECT_EQ(DownloadFailureText(false, "C:\\upd\\x", "a", "nf", "un"), "nf<P><P>C:\\upd\\x");
+  EXPECT_EQ(DownloadFailureText(false, "\\\\srv\\upd\\x", "a", "nf", "un"), "nf<P><P>\\\\srv\\upd\\x");
+  EXPECT_EQ(DownloadFailureText(false, "http://h/x", "a", "nf", "un"), "un<P><P>http://h/x");
+  EXPECT_EQ(NothingToDoText("Nothing.", false, 3), "Nothing.");
+  EXPECT_EQ(NothingToDoText("Nothing.", true, 3), "Nothing.<P><P>(3 - New version is not higher then old version)   ");
+}
+
+TEST(SafeDownloadName, OnlyAPlainNameThatIsNotTheAgentsOwn) {
+  AgentFileNames own{"Agent.exe", "Product.info", "Product.original", "X_Agent.exe.log"};
+  struct {
+    const char* name;
+    const char* stored;
+  } cases[] = {
+      {"Update11.exe", "Update11.exe"},
+      {"  Update11.exe ", "Update11.exe"},
+      {"sub\\Update11.exe", "Update11.exe"},
+      {"..\\evil.exe", "evil.exe"},
+      {"../../evil.exe", "evil.exe"},
+      {"C:evil.exe", "evil.exe"},
+      {"", ""},
+      {".", ""},
+      {"..", ""},
+      {"sub\\..", ""},
+      {"*.exe", ""},
+      {"Up?.exe", ""},
+      {"agent.EXE", ""},
+      {"X_Agent.exe", ""},
+      {"Agent.exe.", ""},
+      {"product.info", ""},
+      {"Product.original", ""},
+      {"X_Agent.exe.log", ""},
+      {"Agent.exe.001", "Agent.exe.001"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SafeDownloadName(c.name, own), c.stored) << c.name;
+}
+
+TEST(ShutDownMethod, ExactTextsOnly) {
+  EXPECT_EQ(ParseShutDownMethod("Issue a Message Box"), ShutDownKind::MessageBox);
+  EXPECT_EQ(ParseShutDownMethod("Using WM_CLOSE"), ShutDownKind::WmClose);
+  EXPECT_EQ(ParseShutDownMethod("Using WM_QUIT"), ShutDownKind::WmQuit);
+  EXPECT_EQ(ParseShutDownMethod("Using Terminate Process"), ShutDownKind::Terminate);
+  EXPECT_EQ(ParseShutDownMethod("Don't Shut Down"), ShutDownKind::DontShutDown);
+  EXPECT_EQ(ParseShutDownMethod(""), ShutDownKind::WaitOnly);
+  EXPECT_EQ(ParseShutDownMethod("using wm_close"), ShutDownKind::WaitOnly);
+}
+
+TEST(RestartAgent, CommandLineQuotesAPathWithBlanks) {
+  EXPECT_EQ(RestartAgentCommandLine("C:\\App", "Agent.exe", "|255|1|255|255|255|255|255|255|"),
+            "C:\\App\\Agent.exe /_ZZ=99 /WAIT=10 /TRANSIENT=|255|1|255|255|255|255|255|255|");
+  EXPECT_EQ(RestartAgentCommandLine("C:\\Program Files\\App\\", "Agent.exe", "|1|"),
+            "\"C:\\Program Files\\App\\Agent.exe\" /_ZZ=99 /WAIT=10 /TRANSIENT=|1|");
+  EXPECT_EQ(WidenSeconds(-1), -1);
+  EXPECT_EQ(WidenSeconds(int32_t(0x80000000u)), -2147483648LL);
+}
+
+}  // namespace
