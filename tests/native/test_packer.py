@@ -11,7 +11,7 @@ import time
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "wine"))
 from packerlib import fake_stub, fresh, packer  # noqa: E402
-from winelib import WIN64_BIN, case, main  # noqa: E402
+from winelib import WIN64_BIN, case, main, native  # noqa: E402
 
 
 def fields(text):
