@@ -22,36 +22,7 @@ command -v zip >/dev/null && command -v unzip >/dev/null || { echo "bench-extrac
 mkdir -p "$work"
 
 # ---- corpus: real files from /usr/share and /usr/lib, flattened into one folder ----
-if [ ! -f "$work/corpus.done" ]; then
-  rm -rf "$work/corpus"
-  mkdir -p "$work/corpus"
-  python3 - "$work/corpus" "$corpus_mib" <<'PY'
-import os, shutil, sys
-dest, limit = sys.argv[1], int(sys.argv[2]) << 20
-total = count = 0
-for top in ("/usr/share", "/usr/lib"):
-    for root, dirs, files in os.walk(top):
-        dirs.sort()
-        for name in sorted(files):
-            p = os.path.join(root, name)
-            try:
-                if os.path.islink(p) or not os.path.isfile(p):
-                    continue
-                size = os.path.getsize(p)
-                if size < 1024 or size > 64 << 20 or not os.access(p, os.R_OK):
-                    continue
-                shutil.copyfile(p, os.path.join(dest, "%05d_%s" % (count, name[:100])))
-            except OSError:
-                continue
-            total += size
-            count += 1
-            if total >= limit:
-                print(f"corpus: {count} files, {total >> 20} MiB")
-                sys.exit(0)
-print(f"corpus: {count} files, {total >> 20} MiB")
-PY
-  touch "$work/corpus.done"
-fi
+"$here/scripts/make-corpus.sh" "$work/corpus" "$corpus_mib"
 if [ ! -f "$work/corpus.exe" ]; then
   "$bin" pack "$work/corpus" "$work/corpus.exe.tmp" $level
   mv "$work/corpus.exe.tmp" "$work/corpus.exe"

@@ -11,8 +11,12 @@ set -euo pipefail
 
 out=${1:?usage: screenshots.sh <out-dir>}
 root=$(cd "$(dirname "$0")/.." && pwd)
-BIN=${ZS_WIN64_BIN:-$root/build/win64/bin}
-PREFIX=${ZS_SHOT_PREFIX:-$root/build/screenshots/prefix}
+# Absolute paths from here on: they go into manifests (read relative to their
+# own folder) and into Wine, which runs elsewhere.
+BIN=$(realpath -m "${ZS_WIN64_BIN:-$root/build/win64/bin}")
+PREFIX=$(realpath -m "${ZS_SHOT_PREFIX:-$root/build/screenshots/prefix}")
+NATIVE_BIN=$(realpath -m "${ZS_NATIVE_BIN:-$BIN/../../native/bin}")
+[ -z "${ZS_SHOT_EXTRA:-}" ] || ZS_SHOT_EXTRA=$(realpath -m "$ZS_SHOT_EXTRA")
 DISPLAY_NUM=${ZS_SHOT_DISPLAY:-}
 if [ -z "$DISPLAY_NUM" ]; then  # first free display from :77 on
   n=77
@@ -151,7 +155,7 @@ shot_wrap() {
 # The main window with its status line and bars: a two-volume setup whose
 # second volume is missing stops at the disk prompt with the window shown.
 shot_mainwindow() {
-  local native=${ZS_NATIVE_BIN:-$(dirname "$BIN")/../native/bin}
+  local native=$NATIVE_BIN
   local d=$work/mainwindow
   rm -rf "$d" && mkdir -p "$d"
   head -c 3000000 /dev/urandom > "$d/data.bin"

@@ -1,7 +1,8 @@
 #include "net/http.h"
 
 #include <climits>
-#include <cstdio>
+
+#include "paths/utils.h"
 
 namespace {
 
@@ -108,9 +109,7 @@ std::string SpeedText(const SpeedMeter& m, int64_t done, int64_t size) {
   if (elapsed > 0) {
     double bytes = 0;
     for (uint32_t s : m.sizes) bytes += s;
-    char buf[64];
-    snprintf(buf, sizeof buf, "%.2f KB/Sec", bytes / (elapsed / 1000.0) / 1024.0);
-    text += buf;
+    text += FixedText(bytes / (elapsed / 1000.0) / 1024.0, 2) + " KB/Sec";
   }
   return text;
 }

@@ -5,21 +5,43 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include "package/pkgfile.h"
 #include "paths/utils.h"
 #include "package/checksum.h"
 
 namespace {
-std::mt19937& Rng() {
-  static std::mt19937 rng(std::random_device{}());
+// The writer's random bytes (SplitMix64). One generator per package, seeded
+// from the system's random source, or from the package's own inputs when the
+// build must be reproducible.
+struct PackRandom {
+  uint64_t state;
+  uint32_t Next() {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return uint32_t((z ^ (z >> 31)) >> 32);
+  }
+  uint8_t Byte() { return uint8_t(Next() >> 24); }
+};
+
+uint64_t SystemSeed() {
+  std::random_device rd;
+  return (uint64_t(rd()) << 32) ^ rd();
+}
+
+// For the building blocks called on their own (tests, inform files).
+PackRandom& ProcessRandom() {
+  static PackRandom rng{SystemSeed()};
   return rng;
 }
-uint8_t RandomByte() { return uint8_t(Rng()() & 0xFF); }
 
 constexpr int kTokenBytes = 25;  // 50 characters once written as shifted hex
 
@@ -28,22 +50,21 @@ std::string ItemHeader(const std::string& headerName, uint32_t dosTime) {
   h += '\0';
   return h;
 }
-}  // namespace
 
-std::string ScrambleToken(const std::string& plain) {
+std::string ScrambleTokenWith(const std::string& plain, PackRandom& rng) {
   if (plain.size() > kMaxTokenLength) return "";
   const int n = kTokenBytes;
   const int len = int(plain.size());
   // p filler bytes before the token, q after it; q >= 1 keeps the check byte
   // out of the token.
-  int p = int(Rng()() % uint32_t(kMaxTokenLength - len + 1));
+  int p = int(rng.Next() % uint32_t(kMaxTokenLength - len + 1));
   int q = n - 4 - len - p;
-  uint8_t k = RandomByte();
+  uint8_t k = rng.Byte();
   uint8_t d[kTokenBytes];
-  d[0] = RandomByte();
+  d[0] = rng.Byte();
   d[1] = uint8_t(p) ^ k;
   d[2] = uint8_t(q) ^ k;
-  for (int i = 3; i < n - 1; ++i) d[i] = RandomByte() ^ k;
+  for (int i = 3; i < n - 1; ++i) d[i] = rng.Byte() ^ k;
   for (int i = 0; i < len; ++i) d[p + 3 + i] = uint8_t(plain[i]) ^ k;
   d[n - 1] = d[0] ^ k;
   uint8_t sum = 0;
@@ -59,6 +80,89 @@ std::string ScrambleToken(const std::string& plain) {
   return out;
 }
 
+std::string HeaderStringWith(const PackagePlan& plan, PackRandom& rng) {
+  std::string token = plan.token.empty() ? "" : ScrambleTokenWith(plan.token, rng);
+  return "|" + plan.updateUrl + "|" + plan.infoFileName + "|" + plan.agentExeName + "|" + token + "|" +
+         (plan.silent ? "1" : "0") + "|" + (plan.updatePublicKey.empty() ? "" : plan.updatePublicKey + "|");
+}
+
+std::string WebSetupStringWith(const PackagePlan& plan, PackRandom& rng) {
+  std::string token = plan.webToken.empty() ? "" : ScrambleTokenWith(plan.webToken, rng);
+  return "|" + plan.webBase + "|" + plan.webFileName + "|" + (plan.webAlwaysDownload ? "1" : "0") + "|" + token +
+         "|" + plan.webSize + "|" + (plan.webSha256.empty() ? "" : plan.webSha256 + "|");
+}
+
+bool StampStubWith(std::string& image, uint64_t packageEnd, PackRandom& rng) {
+  if (!StubLooksValid(image)) return false;
+  for (int i = 0; i < 64; ++i) image[0x90 + i] = char('A' + rng.Next() % 26);
+  uint8_t v[8];
+  PutU32(v, uint32_t(packageEnd >> 32));
+  PutU32(v + 4, uint32_t(packageEnd));
+  std::memcpy(image.data() + 0xF8, v, 8);
+  return true;
+}
+
+// A 64-bit hash over a sequence of fields for the seed of reproducible
+// builds: fed word by word (little-endian loads), so large files hash at
+// memory speed; every field is closed with its length, so "ab","c" and
+// "a","bc" differ.
+struct SeedHash {
+  uint64_t h = 0x6A09E667F3BCC908ull;
+  uint8_t tail[8] = {};
+  size_t tailLen = 0;
+  uint64_t fieldLen = 0;
+
+  void Word(uint64_t w) {
+    h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 29;
+  }
+  void Feed(const void* data, size_t n) {
+    const uint8_t* b = static_cast<const uint8_t*>(data);
+    fieldLen += n;
+    while (n > 0 && tailLen > 0) {
+      tail[tailLen++] = *b++;
+      --n;
+      if (tailLen == 8) {
+        uint64_t w;
+        std::memcpy(&w, tail, 8);
+        Word(w);
+        tailLen = 0;
+      }
+    }
+    for (; n >= 8; n -= 8, b += 8) {
+      uint64_t w;
+      std::memcpy(&w, b, 8);
+      Word(w);
+    }
+    while (n-- > 0) tail[tailLen++] = *b++;
+  }
+  void EndField() {
+    uint64_t w = 0;
+    std::memcpy(&w, tail, tailLen);
+    Word(w);
+    Word(fieldLen);
+    tailLen = 0;
+    fieldLen = 0;
+  }
+  void Text(const std::string& s) {
+    Feed(s.data(), s.size());
+    EndField();
+  }
+  void Number(uint64_t v) {
+    Word(v);
+    Word(~v);
+  }
+  uint64_t Final() const {
+    uint64_t z = h;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+};
+}  // namespace
+
+std::string ScrambleToken(const std::string& plain) { return ScrambleTokenWith(plain, ProcessRandom()); }
+
 std::string BuildLanguageBlock(const std::vector<PackLanguage>& languages) {
   if (languages.empty()) return "";
   std::string block = "\x02";
@@ -70,17 +174,9 @@ std::string BuildLanguageBlock(const std::vector<PackLanguage>& languages) {
   return block;
 }
 
-std::string BuildHeaderString(const PackagePlan& plan) {
-  std::string token = plan.token.empty() ? "" : ScrambleToken(plan.token);
-  return "|" + plan.updateUrl + "|" + plan.infoFileName + "|" + plan.agentExeName + "|" + token + "|" +
-         (plan.silent ? "1" : "0") + "|" + (plan.updatePublicKey.empty() ? "" : plan.updatePublicKey + "|");
-}
+std::string BuildHeaderString(const PackagePlan& plan) { return HeaderStringWith(plan, ProcessRandom()); }
 
-std::string BuildWebSetupString(const PackagePlan& plan) {
-  std::string token = plan.webToken.empty() ? "" : ScrambleToken(plan.webToken);
-  return "|" + plan.webBase + "|" + plan.webFileName + "|" + (plan.webAlwaysDownload ? "1" : "0") + "|" + token +
-         "|" + plan.webSize + "|" + (plan.webSha256.empty() ? "" : plan.webSha256 + "|");
-}
+std::string BuildWebSetupString(const PackagePlan& plan) { return WebSetupStringWith(plan, ProcessRandom()); }
 
 std::string RawItem(const std::string& payload, bool stored) {
   uint8_t len[4];
@@ -113,13 +209,57 @@ bool StubLooksValid(const std::string& image, std::string* why) {
   return true;
 }
 
-bool StampStub(std::string& image, uint64_t packageEnd) {
-  if (!StubLooksValid(image)) return false;
-  for (int i = 0; i < 64; ++i) image[0x90 + i] = char('A' + Rng()() % 26);
-  uint8_t v[8];
-  PutU32(v, uint32_t(packageEnd >> 32));
-  PutU32(v + 4, uint32_t(packageEnd));
-  std::memcpy(image.data() + 0xF8, v, 8);
+bool StampStub(std::string& image, uint64_t packageEnd) { return StampStubWith(image, packageEnd, ProcessRandom()); }
+
+bool PackageSeed(const PackagePlan& plan, uint64_t& seed, std::string& error) {
+  SeedHash h;
+  h.Text("zelkan package seed 1");
+  h.Text(plan.stub);
+  for (const std::string* t : {&plan.updateUrl, &plan.infoFileName, &plan.agentExeName, &plan.token, &plan.webBase,
+                               &plan.webFileName, &plan.webToken, &plan.webSize})
+    h.Text(*t);
+  for (bool b : {plan.silent, plan.hasWebSetup, plan.webAlwaysDownload, plan.webSetup, plan.confirmDownload,
+                 plan.writeAgentCopy, plan.isUpdateAgent, plan.firstVolume001, plan.checksum})
+    h.Number(b);
+  h.Number(plan.flags);
+  h.Number(uint64_t(plan.volumeSize));
+  h.Number(plan.languages.size());
+  for (const PackLanguage& lang : plan.languages) {
+    h.Text(lang.name);
+    h.Number(lang.texts.size());
+    for (const auto& [key, value] : lang.texts) {
+      h.Text(key);
+      h.Text(value);
+    }
+  }
+  h.Number(plan.files.size());
+  std::vector<uint8_t> buf(65536);
+  for (const PackFile& f : plan.files) {
+    h.Text(f.name);
+    h.Number(f.dosTime);
+    h.Number(uint64_t(int64_t(f.level)));
+    h.Number(f.engine);
+    h.Text(f.engineArgs);
+    if (f.sourcePath.empty()) {
+      h.Text(f.content);
+      continue;
+    }
+    std::FILE* in = OpenSharedRead(f.sourcePath);
+    if (!in) {
+      error = "cannot read " + f.sourcePath;
+      return false;
+    }
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), in)) > 0) h.Feed(buf.data(), n);
+    bool bad = std::ferror(in) != 0;
+    std::fclose(in);
+    if (bad) {
+      error = "cannot read " + f.sourcePath;
+      return false;
+    }
+    h.EndField();
+  }
+  seed = h.Final();
   return true;
 }
 
@@ -198,6 +338,154 @@ struct Source {
     if (progress && *progress) (*progress)(filesDone, bytesDone + pos);
     return got;
   }
+  // Moves past n bytes that were packed elsewhere.
+  bool Skip(uint64_t n) {
+    pos += n;
+    if (progress && *progress) (*progress)(filesDone, bytesDone + pos);
+    return mem || SeekTo(file, int64_t(pos));
+  }
+};
+
+// Deflates header + the source's share up to src.stop the way the writer does
+// when the volume has room for all of it: the same calls in the same pieces,
+// so the stream is the same bytes.
+bool DeflateWhole(const std::string& header, Source& src, int level, std::string& out) {
+  z_stream z{};
+  if (deflateInit(&z, level) != Z_OK) return false;
+  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, deflateEnd);
+  std::vector<uint8_t> inBuf(kChunk), outBuf(kChunk);
+  auto pump = [&](const uint8_t* data, size_t n, int flush) {
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = uInt(n);
+    do {
+      z.next_out = outBuf.data();
+      z.avail_out = uInt(outBuf.size());
+      int r = deflate(&z, flush);
+      if (r == Z_STREAM_ERROR) return false;
+      out.append(reinterpret_cast<char*>(outBuf.data()), outBuf.size() - z.avail_out);
+      if (flush == Z_FINISH && r == Z_STREAM_END) return true;
+    } while (z.avail_out == 0 || z.avail_in > 0 || flush == Z_FINISH);
+    return true;
+  };
+  if (!pump(reinterpret_cast<const uint8_t*>(header.data()), header.size(), Z_NO_FLUSH)) return false;
+  while (src.pos < src.stop) {
+    size_t n = src.Read(inBuf.data(), size_t(std::min<uint64_t>(src.stop - src.pos, kChunk)));
+    if (n == 0 || !pump(inBuf.data(), n, Z_NO_FLUSH)) return false;
+  }
+  return pump(nullptr, 0, Z_FINISH);
+}
+
+// Compresses the file items on worker threads ahead of the writer. Items are
+// independent zlib streams; the writer takes them in package order and uses
+// one only when it fits whole into the room of the current volume, otherwise
+// it compresses that item itself (near a volume's end), so the output is the
+// same bytes as with one thread. A window of a few items bounds the memory.
+class ItemCompressor {
+ public:
+  struct Piece {
+    size_t file = 0;
+    uint64_t offset = 0, length = 0;
+    std::string data;  // the zlib stream, once done
+    bool done = false, failed = false;
+  };
+
+  ItemCompressor(const PackagePlan& plan, const std::vector<uint64_t>& sizes, int threads)
+      : plan_(plan), window_(size_t(threads) * 2) {
+    for (size_t i = 0; i < plan.files.size(); ++i) {
+      if (plan.files[i].level == kStoredLevel) continue;
+      uint64_t off = 0;
+      do {
+        uint64_t len = std::min<uint64_t>(sizes[i] - off, kMaxItemContent);
+        pieces_.push_back({i, off, len, {}, false, false});
+        off += len;
+      } while (off < sizes[i]);
+    }
+    for (int t = 0; t < threads && size_t(t) < pieces_.size(); ++t) workers_.emplace_back([this] { Work(); });
+  }
+
+  ~ItemCompressor() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : workers_) t.join();
+  }
+
+  // The finished item for that share of the file, or nullptr when none was
+  // planned there (the writer then packs it itself). Asked in package order;
+  // items before it are dropped.
+  Piece* Take(size_t file, uint64_t offset, uint64_t length) {
+    std::unique_lock<std::mutex> lock(mu_);
+    while (first_ < pieces_.size() && (pieces_[first_].file < file ||
+                                       (pieces_[first_].file == file && pieces_[first_].offset < offset))) {
+      if (pieces_[first_].done) std::string().swap(pieces_[first_].data);
+      ++first_;
+    }
+    wake_.notify_all();
+    if (first_ >= pieces_.size()) return nullptr;
+    Piece& p = pieces_[first_];
+    if (p.file != file || p.offset != offset || p.length != length) return nullptr;
+    done_.wait(lock, [&] { return p.done; });
+    return &p;
+  }
+
+  // Frees a piece the writer has written.
+  void Release(Piece* p) {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::string().swap(p->data);
+  }
+
+ private:
+  void Work() {
+    for (;;) {
+      size_t index;
+      {
+        std::unique_lock<std::mutex> lock(mu_);
+        wake_.wait(lock, [&] {
+          next_ = std::max(next_, first_);  // the writer has passed these
+          return stop_ || (next_ < pieces_.size() && next_ < first_ + window_);
+        });
+        if (stop_) return;
+        index = next_++;
+      }
+      Piece& p = pieces_[index];
+      const PackFile& f = plan_.files[p.file];
+      std::string headerName = f.name;
+      if (f.engine) headerName += "*" + f.engineArgs;
+      Source src;
+      src.pos = p.offset;
+      src.stop = p.offset + p.length;
+      std::string data;
+      bool ok = true;
+      if (f.sourcePath.empty()) {
+        src.mem = &f.content;
+      } else {
+        src.file = OpenSharedRead(f.sourcePath);
+        ok = src.file && SeekTo(src.file, int64_t(p.offset));
+      }
+      ok = ok && DeflateWhole(ItemHeader(headerName, f.dosTime), src, f.level, data);
+      if (src.file) std::fclose(src.file);
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (index >= first_) p.data = std::move(data);  // else the writer has passed it
+        p.failed = !ok;
+        p.done = true;
+      }
+      done_.notify_all();
+      wake_.notify_all();
+    }
+  }
+
+  const PackagePlan& plan_;
+  const size_t window_;
+  std::vector<Piece> pieces_;
+  std::vector<std::thread> workers_;
+  std::mutex mu_;
+  std::condition_variable wake_, done_;
+  size_t next_ = 0;   // next piece to compress
+  size_t first_ = 0;  // first piece the writer may still take
+  bool stop_ = false;
 };
 
 struct Writer {
@@ -209,6 +497,8 @@ struct Writer {
   int itemsInVolume = 0;     // file items in the current volume
   int volume = 0;            // 1-based
   PackageTrailer base;       // fields shared by every volume's trailer
+  PackRandom rng{0};
+  ItemCompressor* pool = nullptr;  // items compressed ahead, when several threads work
   std::string error;
 
   explicit Writer(const PackagePlan& s) : plan(s) {}
@@ -251,7 +541,7 @@ struct Writer {
     if (volume == 1) {
       // PackageEnd is the length of the whole first volume.
       std::string head = plan.stub.substr(0, 0x102);
-      if (!StampStub(head, uint64_t(pos))) return Fail("stub: no \"PE\" mark at offset 0x100");
+      if (!StampStubWith(head, uint64_t(pos), rng)) return Fail("stub: no \"PE\" mark at offset 0x100");
       if (!SeekTo(out, 0) || std::fwrite(head.data(), 1, 0x100, out) != 0x100)
         return Fail("cannot write " + temps.back());
     }
@@ -349,7 +639,27 @@ struct Writer {
 
   std::string CurrentName;
 
-  bool WriteFile(const PackFile& file, Source& src) {
+  // Writes an item compressed ahead by the pool when the volume has room for
+  // all of it (the case in which this thread would have made the same bytes);
+  // false when it has not, and the item is left to WriteDeflatedItem.
+  bool TryPooledItem(size_t fileIndex, int64_t headerSize, Source& src, int64_t avail, bool& ok) {
+    uint64_t share = src.stop - src.pos;
+    if (!pool || WorstDeflate(headerSize + int64_t(share)) + kFinishMargin > avail) return false;
+    ItemCompressor::Piece* piece = pool->Take(fileIndex, src.pos, share);
+    if (!piece) return false;
+    if (piece->failed) {
+      ok = Fail("cannot read " + CurrentName);
+      return true;
+    }
+    uint8_t len[4];
+    PutU32(len, uint32_t(int32_t(piece->data.size())));
+    ok = Put(len, 4) && Put(piece->data);
+    pool->Release(piece);
+    if (ok && !src.Skip(share)) ok = Fail("cannot read " + CurrentName);
+    return true;
+  }
+
+  bool WriteFile(size_t fileIndex, const PackFile& file, Source& src) {
     CurrentName = file.sourcePath.empty() ? file.name : file.sourcePath;
     const std::string header = HeaderOf(file);
     const int64_t minRoom = MinItemRoom(file);
@@ -365,8 +675,11 @@ struct Writer {
         if (!NextVolume()) return false;
         continue;
       }
-      bool ok = file.level == kStoredLevel ? WriteStoredItem(header, src, avail)
-                                           : WriteDeflatedItem(header, src, avail, file.level);
+      bool ok = true;
+      if (stored)
+        ok = WriteStoredItem(header, src, avail);
+      else if (!TryPooledItem(fileIndex, hdr, src, avail, ok))
+        ok = WriteDeflatedItem(header, src, avail, file.level);
       if (!ok) return false;
       ++itemsInVolume;
       firstPiece = false;
@@ -451,6 +764,12 @@ PackResult WritePackage(const PackagePlan& plan, const std::string& outPath, con
   }
 
   Writer w(plan);
+  w.rng.state = SystemSeed();
+  if (plan.reproducible && !PackageSeed(plan, w.rng.state, res.error)) return res;
+  int threads = plan.jobs > 0 ? plan.jobs : int(std::thread::hardware_concurrency());
+  std::unique_ptr<ItemCompressor> pool;
+  if (threads > 1) pool = std::make_unique<ItemCompressor>(plan, fileSize, std::min(threads, 64));
+  w.pool = pool.get();
   w.firstPath = plan.firstVolume001 ? outPath + ".001" : outPath;
   w.base.Reserved0 = 1;
   w.base.HeaderItemCount = plan.hasWebSetup ? 3 : 2;
@@ -472,7 +791,9 @@ PackResult WritePackage(const PackagePlan& plan, const std::string& outPath, con
       return res;
     }
   }
-  bool ok = w.OpenVolume() && w.Put(plan.stub) && w.Put(HeaderItems(plan));
+  bool ok = w.OpenVolume() && w.Put(plan.stub) && w.Put(RawItem(BuildLanguageBlock(plan.languages), false)) &&
+            w.Put(RawItem(HeaderStringWith(plan, w.rng), false)) &&
+            (!plan.hasWebSetup || w.Put(RawItem(WebSetupStringWith(plan, w.rng), false)));
   if (ok && plan.volumeSize > 0 && w.Room() < 0)
     ok = w.Fail("volume size " + std::to_string(plan.volumeSize) + " is smaller than the stub with its header");
   uint64_t bytesDone = 0;
@@ -489,7 +810,7 @@ PackResult WritePackage(const PackagePlan& plan, const std::string& outPath, con
       src.file = OpenSharedRead(f.sourcePath);
       if (!src.file) ok = w.Fail("cannot read " + f.sourcePath);
     }
-    ok = ok && w.WriteFile(f, src);
+    ok = ok && w.WriteFile(i, f, src);
     if (src.file) std::fclose(src.file);
     bytesDone += fileSize[i];
     if (ok && progress) progress(i + 1, bytesDone);

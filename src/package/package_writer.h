@@ -57,6 +57,11 @@ struct PackagePlan {
   bool firstVolume001 = false;  // name the first volume <output>.001
   bool checksum = true;         // false stores 1234 ("not checked")
   std::vector<PackFile> files;
+  // The letters at 0x90 and the token scrambling take their randomness from
+  // a seed derived from the contents and values above (never from paths), so
+  // the same inputs give the same bytes.
+  bool reproducible = false;
+  int jobs = 0;  // compression threads; 0 = one per core; 1 = all on the caller's thread
 };
 
 struct PackResult {
@@ -88,6 +93,11 @@ std::string RawItem(const std::string& payload, bool stored);
 // A file item: "|name|dosdate|" + 0x00 + content, zlib-compressed (level 0..9)
 // or stored (kStoredLevel). headerName may carry "*" and engine arguments.
 std::string FileItem(const std::string& headerName, uint32_t dosTime, const std::string& content, int level);
+// The seed of a reproducible build: a hash of the stub, the header, web and
+// trailer values, the language texts and every file's name, time, level,
+// engine arguments and contents. Paths do not count. False when a source
+// cannot be read.
+bool PackageSeed(const PackagePlan& plan, uint64_t& seed, std::string& error);
 // Writes the 64 random upper-case letters at 0x90 and PackageEnd at 0xF8/0xFC.
 // False when the stub has no "MZ" at 0 or no "PE" at 0x100.
 bool StampStub(std::string& image, uint64_t packageEnd);

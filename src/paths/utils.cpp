@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
-#include <random>
 #include <vector>
 
 #include "paths/platform.h"
@@ -233,12 +232,35 @@ std::string IntToStr(int64_t n) { return std::to_string(static_cast<long long>(n
 
 int64_t RandomRange(int64_t low, int64_t high) {
   if (low > high) std::swap(low, high);
-  // Seeded from the clock once; reseeding on every call would repeat the
-  // same number for calls within one clock tick.
-  static std::mt19937_64 gen(uint64_t(std::chrono::high_resolution_clock::now().time_since_epoch().count()) ^
-                             (uint64_t(CurrentProcessId()) << 32));
-  std::uniform_int_distribution<int64_t> dist(low, high);
-  return dist(gen);
+  // Seeded once from the clocks and the process id; reseeding on every call
+  // would repeat the same number for calls within one clock tick. SplitMix64:
+  // these numbers only name folders and stand in for unreadable tokens.
+  static uint64_t state =
+      (uint64_t(std::time(nullptr)) << 20) ^ TickCount() ^ (uint64_t(CurrentProcessId()) << 40);
+  state += 0x9E3779B97F4A7C15ull;
+  uint64_t z = state;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  uint64_t span = uint64_t(high) - uint64_t(low) + 1;  // 0: the whole 64-bit range
+  return span == 0 ? int64_t(z) : int64_t(uint64_t(low) + z % span);
+}
+
+std::string FixedText(double value, int decimals) {
+  if (decimals < 0) decimals = 0;
+  if (decimals > 9) decimals = 9;
+  uint64_t scale = 1;
+  for (int i = 0; i < decimals; ++i) scale *= 10;
+  if (!(value > 0)) value = 0;  // also NaN
+  double scaled = value * double(scale) + 0.5;
+  if (scaled > 1.8e19) scaled = 1.8e19;  // stays within 64 bits
+  uint64_t n = uint64_t(scaled);
+  std::string text = std::to_string(n / scale);
+  if (decimals > 0) {
+    std::string frac = std::to_string(n % scale);
+    text += "." + std::string(size_t(decimals) - frac.size(), '0') + frac;
+  }
+  return text;
 }
 
 std::string RandomRangeText(int64_t low, int64_t high) { return IntToStr(RandomRange(low, high)); }

@@ -46,6 +46,10 @@ uint64_t HexToInt(const std::string& text);
 bool TryStrToInt64(const std::string& text, int64_t& out);  // decimal, optional sign; trimmed
 int64_t StrToInt64Def(const std::string& text, int64_t def);
 std::string IntToStr(int64_t n);
+// A non-negative value with a fixed number of decimals (0..9), rounded half
+// up; negative values and NaN give 0. Written without printf, whose
+// floating-point formatter would be linked into the stub.
+std::string FixedText(double value, int decimals);
 // Seeds the generator from the clock, then a number low..high inclusive.
 int64_t RandomRange(int64_t low, int64_t high);
 std::string RandomRangeText(int64_t low, int64_t high);

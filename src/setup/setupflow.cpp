@@ -1,7 +1,5 @@
 #include "setup/setupflow.h"
 
-#include <cstdio>
-
 #include "paths/utils.h"
 
 int ExtractionExitCode(ExtractOutcome outcome) {
@@ -18,9 +16,7 @@ std::string FormatMegabytes(double bytes) {
   if (bytes < 0) bytes = 0;
   double mb = bytes != 0 ? bytes / 1048576.0 : 0.0;
   int decimals = mb > 10 ? 1 : (mb >= 1 ? 2 : 3);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, mb);
-  return buf;
+  return FixedText(mb, decimals);
 }
 
 std::string RemoveSwitch(const std::string& text, const std::string& name) {

@@ -4,16 +4,21 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
-class EZLibError : public std::runtime_error {
+// Derived from std::exception rather than std::runtime_error: the latter
+// drags the library's reference-counted string and its error classes into
+// the stub.
+class EZLibError : public std::exception {
  public:
-  EZLibError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  EZLibError(int code, const std::string& message) : message_(message), code_(code) {}
+  const char* what() const noexcept override { return message_.c_str(); }
   int Code() const { return code_; }
 
  private:
+  std::string message_;
   int code_;
 };
 

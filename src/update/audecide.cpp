@@ -101,7 +101,7 @@ std::string SafeDownloadName(const std::string& nameFromInfo, const AgentFileNam
 }
 
 ShutDownKind ParseShutDownMethod(const std::string& method) {
-  if (method == "Issue a Message Box") return ShutDownKind::MessageBox;
+  if (method == "Issue a Message Box") return ShutDownKind::AskToClose;
   if (method == "Using WM_CLOSE") return ShutDownKind::WmClose;
   if (method == "Using WM_QUIT") return ShutDownKind::WmQuit;
   if (method == "Using Terminate Process") return ShutDownKind::Terminate;

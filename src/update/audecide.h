@@ -73,7 +73,7 @@ struct AgentFileNames {
 std::string SafeDownloadName(const std::string& nameFromInfo, const AgentFileNames& own);
 
 // ---- shutting the program down ----
-enum class ShutDownKind { MessageBox, WmClose, WmQuit, Terminate, DontShutDown, WaitOnly };
+enum class ShutDownKind { AskToClose, WmClose, WmQuit, Terminate, DontShutDown, WaitOnly };
 ShutDownKind ParseShutDownMethod(const std::string& method);  // exact, case-sensitive
 
 // ---- restarting the agent ----

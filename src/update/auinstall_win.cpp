@@ -37,7 +37,7 @@ bool ShutDownProcess(const std::string& program) {
   bool wasRunning = IsProcessRunning(program);
   AppendLog("Shut Down Process() - START  (" + program + ")  Method: " + method);
   ShutDownKind kind = ParseShutDownMethod(method);
-  if (kind == ShutDownKind::MessageBox) {
+  if (kind == ShutDownKind::AskToClose) {
     std::string text = ReplaceText(ReadAutoUpdateText("s15", ""), "PROG_NAME", ExtractFileName(program));
     DebugLine("s1=" + text + "<");
     while (IsProcessRunning(program)) AuAttentionMsg(0, text);

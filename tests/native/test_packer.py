@@ -6,11 +6,12 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "wine"))
 from packerlib import fake_stub, fresh, packer  # noqa: E402
-from winelib import WIN64_BIN, case, main  # noqa: E402
+from winelib import WIN64_BIN, case, main, native  # noqa: E402
 
 
 def fields(text):
@@ -388,6 +389,77 @@ def signed_setup_still_reads():
     assert f["VolumeChecksum"].endswith("(ok)")
     assert f["PackageToken"] == "valid"
     assert "engine.exe  [engine /LANG=DE]" in r.stdout
+
+
+def build_env(**extra):
+    env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+    env.update(extra)
+    return env
+
+
+def packer_env(env, *args, cwd=None):
+    r = subprocess.run([str(native("packer"))] + [str(a) for a in args], cwd=cwd, env=env,
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    return r.returncode, r.stdout.decode("latin-1") + r.stderr.decode("latin-1")
+
+
+@case
+def reproducible_builds():
+    """Same manifest and contents in two folders, built at different times with
+    different file times and time zones: the same bytes with SOURCE_DATE_EPOCH,
+    with file times clamped to it in UTC; random parts without it."""
+    epoch = 1700000000  # 2023-11-14 22:13:20 UTC
+    outputs = []
+    for name, tz, mtime in (("repro-a", "UTC-5", epoch + 86400), ("repro-b", "UTC+3", epoch + 3600)):
+        d = basic_dir(name)
+        (d / "data.bin").write_bytes(bytes(range(256)) * 100)
+        os.utime(d / "data.bin", (mtime, mtime))
+        code, out = packer_env(build_env(SOURCE_DATE_EPOCH=str(epoch), TZ=tz), "build", "m.txt", "-j", "2", cwd=d)
+        assert code == 0, out
+        outputs.append((d / "out/Setup.exe").read_bytes())
+        time.sleep(1.1)
+    assert outputs[0] == outputs[1]
+    code, out = packer_env(build_env(), "inspect", d / "out/Setup.exe")
+    assert code == 0, out
+    assert re.search(r"stored  Data.bin", out) and "2023-11-14 22:13:20" in out, out
+
+    # A file older than the epoch keeps its own time, also in UTC.
+    old = epoch - 7200
+    os.utime(d / "data.bin", (old, old))
+    code, out = packer_env(build_env(SOURCE_DATE_EPOCH=str(epoch), TZ="UTC-5"), "build", "m.txt", cwd=d)
+    assert code == 0, out
+    code, out = packer_env(build_env(), "inspect", d / "out/Setup.exe")
+    assert "2023-11-14 20:13:20" in out, out
+
+    # Without the option the letters at 0x90 and the token differ every time.
+    code, out = packer_env(build_env(), "build", "m.txt", "-o", "out/A.exe", cwd=d)
+    assert code == 0, out
+    code, out = packer_env(build_env(), "build", "m.txt", "-o", "out/B.exe", cwd=d)
+    assert code == 0, out
+    a, b = (d / "out/A.exe").read_bytes(), (d / "out/B.exe").read_bytes()
+    assert len(a) == len(b) and a[0x90:0xD0] != b[0x90:0xD0] and a != b
+
+    # The manifest key alone: reproducible bytes, file times as they are (local time).
+    d = basic_dir("repro-key", BASIC.replace("activity_bar = 1", "activity_bar = 1\nreproducible = 1"))
+    os.utime(d / "data.bin", (epoch, epoch))
+    codes = [packer_env(build_env(TZ="UTC-5"), "build", "m.txt", "-o", f"out/{n}.exe", cwd=d)[0] for n in "AB"]
+    assert codes == [0, 0]
+    assert (d / "out/A.exe").read_bytes() == (d / "out/B.exe").read_bytes()
+    code, out = packer_env(build_env(TZ="UTC-5"), "inspect", d / "out/A.exe")
+    assert "2023-11-15 03:13:20" in out, out
+
+    code, out = packer_env(build_env(SOURCE_DATE_EPOCH="17e8"), "build", "m.txt", cwd=d)
+    assert code == 1 and "SOURCE_DATE_EPOCH" in out, out
+
+
+@case
+def build_creates_the_output_folder():
+    d = basic_dir("newfolder", BASIC.replace("output = out/Setup.exe", "output = new/deeper/Setup.exe"))
+    r = packer("build", "m.txt", "-j", "1", cwd=d)
+    assert r.returncode == 0, r.stderr
+    assert (d / "new/deeper/Setup.exe").is_file()
+    r = packer("build", "m.txt", "-j", "0", cwd=d)
+    assert r.returncode == 2 and "-j" in r.stderr
 
 
 main()

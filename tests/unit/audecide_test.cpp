@@ -169,7 +169,7 @@ TEST(SafeDownloadName, OnlyAPlainNameThatIsNotTheAgentsOwn) {
 }
 
 TEST(ShutDownMethod, ExactTextsOnly) {
-  EXPECT_EQ(ParseShutDownMethod("Issue a Message Box"), ShutDownKind::MessageBox);
+  EXPECT_EQ(ParseShutDownMethod("Issue a Message Box"), ShutDownKind::AskToClose);
   EXPECT_EQ(ParseShutDownMethod("Using WM_CLOSE"), ShutDownKind::WmClose);
   EXPECT_EQ(ParseShutDownMethod("Using WM_QUIT"), ShutDownKind::WmQuit);
   EXPECT_EQ(ParseShutDownMethod("Using Terminate Process"), ShutDownKind::Terminate);

@@ -291,5 +291,117 @@ TEST(PackageWriter, SmallestVolumeSizeIsExact) {
     PackResult r = WritePackage(plan, dir.Path("S.exe"));
     EXPECT_NE(r.error.find("the smallest size that works is " + std::to_string(least) + " bytes"), std::string::npos)
         << c.what << ": " << r.error;
+namespace {
+// Every volume's bytes, first volume first.
+std::vector<std::string> VolumeBytes(const PackResult& r) {
+  std::vector<std::string> out;
+  for (const std::string& v : r.volumes) out.push_back(ReadAll(v));
+  return out;
+}
+
+// A mix that the pool must keep in order: files from disk and from memory,
+// stored and compressed, empty, and one larger than an item's share.
+PackagePlan MixedPlan(const TempDir& dir) {
+  PackagePlan plan = BasicSpec();
+  plan.token = "PRODUCT-1";
+  plan.reproducible = true;
+  std::string text;
+  for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i) + "\r\n";
+  WriteAll(dir.Path("text.txt"), text);
+  WriteAll(dir.Path("random.bin"), RandomBytes(150000, 7));
+  plan.files.push_back({"text.txt", "", dir.Path("text.txt"), 0x58A16B2Cu, 9});
+  plan.files.push_back({"empty.txt", "", "", 0, 6});
+  plan.files.push_back({"random.bin", "", dir.Path("random.bin"), 0, 1});
+  plan.files.push_back({"stored.bin", RandomBytes(5000, 8), "", 0, kStoredLevel});
+  for (int i = 0; i < 20; ++i) plan.files.push_back({"small" + std::to_string(i), text.substr(i * 997, 3000), "", 0, 9});
+  std::string big(33u << 20, '\0');
+  for (size_t i = 0; i < big.size(); i += 4096) big[i] = char(i >> 12);
+  plan.files.push_back({"big.bin", big, "", 0, 1});
+  return plan;
+}
+}  // namespace
+
+TEST(PackageWriter, ThreadsWriteTheSameBytesAsOneThread) {
+  // Volumes make the writer fall back to its own compression near each
+  // volume's end; without them every item comes from the pool.
+  TempDir dir;
+  for (int64_t volumeSize : {int64_t(0), int64_t(60000), int64_t(200000)}) {
+    PackagePlan plan = MixedPlan(dir);
+    plan.volumeSize = volumeSize;
+    plan.jobs = 1;
+    PackResult one = WritePackage(plan, dir.Path("one.exe"));
+    ASSERT_EQ(one.error, "") << volumeSize;
+    plan.jobs = 4;
+    PackResult four = WritePackage(plan, dir.Path("four.exe"));
+    ASSERT_EQ(four.error, "") << volumeSize;
+    EXPECT_GT(one.volumes.size(), volumeSize ? 1u : 0u);
+    EXPECT_TRUE(VolumeBytes(one) == VolumeBytes(four)) << "volume size " << volumeSize;
+    Extracted x = ExtractAll(dir.Path("four.exe"));
+    EXPECT_EQ(x.files["big.bin"].size(), 33u << 20);
+    EXPECT_EQ(x.files["text.txt"], ReadAll(dir.Path("text.txt")));
+    EXPECT_EQ(x.times["text.txt"], 0x58A16B2Cu);
+  }
+}
+
+TEST(PackageWriter, UnreadableSourceFailsWithThreads) {
+  TempDir dir;
+  PackagePlan plan = BasicSpec();
+  WriteAll(dir.Path("a.bin"), "content");
+  plan.files.push_back({"a.bin", "", dir.Path("a.bin"), 0, 9});
+  plan.files.push_back({"gone.bin", "", dir.Path("gone.bin"), 0, 9});
+  plan.jobs = 2;
+  PackResult r = WritePackage(plan, dir.Path("Setup.exe"));
+  EXPECT_NE(r.error.find("gone.bin"), std::string::npos) << r.error;
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.bin"}));
+}
+
+TEST(PackageWriter, ReproducibleSeedComesFromContentsNotPaths) {
+  TempDir a, b;
+  WriteAll(a.Path("data.bin"), RandomBytes(4000, 9));
+  WriteAll(b.Path("renamed source.bin"), RandomBytes(4000, 9));
+  auto plan = [](const std::string& source) {
+    PackagePlan p = BasicSpec();
+    p.token = "PRODUCT-1";
+    p.hasWebSetup = true;
+    p.webToken = "WEB-1";
+    p.reproducible = true;
+    p.files.push_back({"Data.bin", "", source, 0x58A16B2Cu, 9});
+    return p;
+  };
+  const PackagePlan base = plan(a.Path("data.bin"));
+  ASSERT_EQ(WritePackage(base, a.Path("Setup.exe")).error, "");
+  const std::string reference = ReadAll(a.Path("Setup.exe"));
+  const TGFileInfo ref(a.Path("Setup.exe"));
+
+  struct Case {
+    const char* what;
+    PackagePlan plan;
+    bool same;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"same inputs from another folder and file name", plan(b.Path("renamed source.bin")), true});
+  PackagePlan random = base;
+  random.reproducible = false;
+  cases.push_back({"without the option", random, false});
+  PackagePlan text = base;
+  text.languages[0].texts[0].second = "Other Setup";
+  cases.push_back({"a language text changed", text, false});
+  PackagePlan time = base;
+  time.files[0].dosTime += 1;
+  cases.push_back({"a file time changed", time, false});
+  WriteAll(b.Path("changed.bin"), RandomBytes(4000, 10));
+  cases.push_back({"the contents changed", plan(b.Path("changed.bin")), false});
+  for (const Case& c : cases) {
+    ASSERT_EQ(WritePackage(c.plan, b.Path("Setup.exe")).error, "") << c.what;
+    std::string bytes = ReadAll(b.Path("Setup.exe"));
+    // The random parts: the letters at 0x90 and the scrambled tokens.
+    bool lettersSame = bytes.compare(0x90, 64, reference, 0x90, 64) == 0;
+    TGFileInfo got(b.Path("Setup.exe"));
+    EXPECT_EQ(bytes == reference, c.same) << c.what;
+    EXPECT_EQ(lettersSame, c.same) << c.what;
+    EXPECT_EQ(got.PackageToken(false) == ref.PackageToken(false), c.same) << c.what;
+    EXPECT_EQ(got.WebSetupString() == ref.WebSetupString(), c.same) << c.what;
+    EXPECT_EQ(got.PackageToken(true), "PRODUCT-1") << c.what;
+    for (int i = 0x90; i < 0x90 + 64; ++i) EXPECT_TRUE(bytes[i] >= 'A' && bytes[i] <= 'Z') << c.what;
   }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <set>
 
 #include "paths/platform.h"
@@ -241,6 +242,20 @@ TEST(Text, DecimalNumbers) {
     EXPECT_EQ(StrToInt64Def(r.text, -99), r.ok ? r.value : -99);
   }
   EXPECT_EQ(IntToStr(-4294967296LL), "-4294967296");
+}
+
+TEST(Text, FixedText) {
+  struct Row {
+    double value;
+    int decimals;
+    const char* text;
+  } rows[] = {
+      {0, 3, "0.000"},          {12.5, 2, "12.50"},     {0.0625, 3, "0.063"},  // half rounds up
+      {9.995, 1, "10.0"},       {1234567.891, 0, "1234568"}, {0.5, 0, "1"},
+      {-3.2, 2, "0.00"},        {1e-12, 2, "0.00"},    {1048576.0 / 3, 2, "349525.33"},
+      {std::nan(""), 1, "0.0"}, {4.25, 12, "4.250000000"},  // at most nine decimals
+  };
+  for (const Row& r : rows) EXPECT_EQ(FixedText(r.value, r.decimals), r.text) << r.value << " " << r.decimals;
 }
 
 TEST(Text, RandomRange) {

@@ -2,6 +2,7 @@
 // writes inform files for the auto-update agent.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "manifest.h"
 #include "package/package_writer.h"
 #include "package/pkgfile.h"
+#include "paths/utils.h"
 #include "progress_line.h"
 #include "publish.h"
 
@@ -17,8 +19,9 @@ int InspectPackage(const std::string& path, bool json);
 namespace {
 const char kUsage[] =
     "usage:\n"
-    "  packer build <manifest> [-o <output>] [--quiet]\n"
-    "      builds the setup file (and its volume files) described by the manifest\n"
+    "  packer build <manifest> [-o <output>] [-j <threads>] [--quiet]\n"
+    "      builds the setup file (and its volume files) described by the manifest,\n"
+    "      compressing on all cores unless -j says how many threads\n"
     "  packer extract <setup file or first volume> <folder> [--quiet]\n"
     "  packer extract --list <setup file or first volume> [--quiet]\n"
     "      checks every volume, then unpacks every file into the folder (or lists\n"
@@ -60,11 +63,18 @@ uint64_t FileSize(const std::string& path) {
 
 int Build(const std::vector<std::string>& args) {
   std::string manifest, output;
+  int jobs = 0;
   bool quiet = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "-o") {
       if (i + 1 >= args.size()) return Usage("-o needs a file name");
       output = args[++i];
+    } else if (args[i] == "-j") {
+      int64_t n = 0;
+      if (i + 1 >= args.size() || !TryStrToInt64(args[i + 1], n) || n < 1 || n > 64)
+        return Usage("-j needs a number of threads from 1 to 64");
+      jobs = int(n);
+      ++i;
     } else if (args[i] == "--quiet") {
       quiet = true;
     } else if (manifest.empty()) {
@@ -74,11 +84,22 @@ int Build(const std::vector<std::string>& args) {
     }
   }
   if (manifest.empty()) return Usage("build needs a manifest");
+  int64_t epoch = 0;
+  bool malformed = false;
+  bool haveEpoch = SourceDateEpoch(epoch, &malformed);
+  if (malformed) return Fail("SOURCE_DATE_EPOCH must be a number of seconds since 1970 (digits only)");
   Manifest m;
   std::string error;
   if (!LoadManifest(manifest, m, error)) return Fail(error);
   if (!output.empty()) m.output = output;
   if (m.output.empty()) return Fail(manifest + ": no output given ([package] output = ... or -o)");
+  if (haveEpoch) m.plan.reproducible = true;
+  m.plan.jobs = jobs;
+  std::string folder = DirOf(m.output);
+  std::error_code ec;
+  if (!folder.empty() && !std::filesystem::is_directory(folder, ec) &&
+      !std::filesystem::create_directories(folder, ec))
+    return Fail("cannot create the folder " + folder + (ec ? ": " + ec.message() : ""));
   uint64_t bytesIn = 0;
   for (const PackFile& f : m.plan.files) bytesIn += f.sourcePath.empty() ? f.content.size() : FileSize(f.sourcePath);
   ProgressLine line(!quiet && StderrIsTerminal(), "packing", m.plan.files.size(), bytesIn);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -71,6 +72,21 @@ std::string JoinPath(const std::string& dir, const std::string& path) {
   return dir + "/" + path;
 }
 
+bool SourceDateEpoch(int64_t& seconds, bool* malformed) {
+  if (malformed) *malformed = false;
+  const char* v = std::getenv("SOURCE_DATE_EPOCH");
+  if (!v || !*v) return false;
+  // Digits only: a sign, blanks or a fraction is a mistake in the pipeline.
+  bool digits = std::strlen(v) <= 15;
+  for (const char* c = v; *c; ++c) digits = digits && *c >= '0' && *c <= '9';
+  if (!digits) {
+    if (malformed) *malformed = true;
+    return false;
+  }
+  seconds = std::strtoll(v, nullptr, 10);
+  return true;
+}
+
 uint32_t FileDosTime(const std::string& path) {
 #ifdef _WIN32
   struct _stat64 st;
@@ -80,7 +96,18 @@ uint32_t FileDosTime(const std::string& path) {
   if (stat(path.c_str(), &st) != 0) return 0;
 #endif
   std::time_t t = std::time_t(st.st_mtime);
-  std::tm* tm = std::localtime(&t);
+  int64_t epoch;
+  std::tm* tm;
+  if (SourceDateEpoch(epoch)) {
+    // Reproducible: no file is newer than the epoch, and the build machine's
+    // time zone stays out. DOS times start in 1980.
+    const int64_t kDosFirst = 315532800;  // 1980-01-01 00:00:00 UTC
+    if (int64_t(t) > epoch) t = std::time_t(epoch);
+    if (int64_t(t) < kDosFirst) t = std::time_t(kDosFirst);
+    tm = std::gmtime(&t);
+  } else {
+    tm = std::localtime(&t);
+  }
   if (!tm) return 0;
   return DosTimeOf(tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec);
 }
@@ -430,6 +457,8 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
         ok = p.Bool(key, value, plan.firstVolume001);
       } else if (k == "checksum") {
         ok = p.Bool(key, value, plan.checksum);
+      } else if (k == "reproducible") {
+        ok = p.Bool(key, value, plan.reproducible);
       } else if (k == "update_url") {
         plan.updateUrl = value;
       } else if (k == "info_file") {

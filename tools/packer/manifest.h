@@ -20,7 +20,11 @@ bool ReadWholeFile(const std::string& path, std::string& bytes);
 std::string WhyUnreadable(const std::string& path);
 std::string JoinPath(const std::string& dir, const std::string& path);
 std::string DirOf(const std::string& path);
-// DOS date and time of a file's modification time (local time); 0 when unknown.
+// DOS date and time of a file's modification time (local time); 0 when
+// unknown. With SOURCE_DATE_EPOCH set: clamped to it, and in UTC.
 uint32_t FileDosTime(const std::string& path);
+// The SOURCE_DATE_EPOCH of the environment (seconds since 1970, UTC); false
+// when it is not set or, with *malformed set, not a plain decimal number.
+bool SourceDateEpoch(int64_t& seconds, bool* malformed = nullptr);
 // "YYYY-MM-DD HH:MM:SS" of a DOS date and time, with `sep` between date and time.
 std::string DosDateText(uint32_t dos, char sep);
