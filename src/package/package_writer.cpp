@@ -662,6 +662,8 @@ struct Writer {
   bool WriteFile(size_t fileIndex, const PackFile& file, Source& src) {
     CurrentName = file.sourcePath.empty() ? file.name : file.sourcePath;
     const std::string header = HeaderOf(file);
+    const bool stored = file.level == kStoredLevel;
+    const int64_t hdr = int64_t(header.size());
     const int64_t minRoom = MinItemRoom(file);
     bool firstPiece = true;
     while (firstPiece || src.pos < src.size) {

@@ -291,6 +291,9 @@ TEST(PackageWriter, SmallestVolumeSizeIsExact) {
     PackResult r = WritePackage(plan, dir.Path("S.exe"));
     EXPECT_NE(r.error.find("the smallest size that works is " + std::to_string(least) + " bytes"), std::string::npos)
         << c.what << ": " << r.error;
+  }
+}
+
 namespace {
 // Every volume's bytes, first volume first.
 std::vector<std::string> VolumeBytes(const PackResult& r) {
