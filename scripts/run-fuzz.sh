@@ -15,7 +15,7 @@ work=${2:?usage: run-fuzz.sh [--long] <fuzz-bin-dir> <work-dir> [target...]}
 shift 2
 src=$(cd "$(dirname "$0")/.." && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(package extract markup pathmacros cmdline)
+[ ${#targets[@]} -gt 0 ] || targets=(package extract markup pathmacros cmdline decide)
 seconds=${ZS_FUZZ_SECONDS:-$([ $long = 1 ] && echo 600 || echo 20)}
 # A small quarantine keeps five sanitizer processes' memory modest.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=32}
