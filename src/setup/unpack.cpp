@@ -165,6 +165,7 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome&
         if (r == ItemResult::Aborted) {
           env_.Debug(PidText() + " Extraction stopped on request");
           carryOn = false;
+          outcome = ExtractOutcome::Cancelled;
           break;
         }
         if (volume == 1) WriteAgentCopy(*vol, rec);
@@ -172,6 +173,7 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome&
         // A volume without a package inside a spanned one (an empty or cut
         // copy passes the checksum) loses its files: the package is broken.
         broken = true;
+        outcome = ExtractOutcome::Damaged;
         break;
       }
     } else if (volume > 1) {

@@ -231,8 +231,10 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
       AppendLog("ERROR: " + text);
       AuErrorMsg(0, text);
     } else if (std::string why; !PublishedHashAccepted(kind, target, why)) {
-      // Refused before anything is shut down for it.
+      // Refused before anything is shut down for it (hashed while held, so it
+      // is the file that would have run).
       success = false;
+      package.Close();
       DeleteFileA(target.c_str());
       AppendLog("ERROR: " + std::string(kind == kDownloadUpdate ? "update" : "inform") + " file refused: " + why);
       if (GetRequestConfirmationBeforeDownload())

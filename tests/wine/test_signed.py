@@ -237,7 +237,7 @@ def error_text(stub, env=None):
     box = d.wait("ZMsgBox")
     info = box.dump()
     box.press("1")
-    assert p.wait(60) == 0
+    p.wait(60)  # ends by itself once the box is answered
     return info["text"]
 
 

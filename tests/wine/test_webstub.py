@@ -227,7 +227,7 @@ def download_is_deleted_after_a_decompression_error():
         shutil.copy(real, web.root / real.name)
         stub = web_stub(w, f"http://127.0.0.1:{web.port}", real)
         real.rename(w / "away.exe")
-        info = error_box_for(stub)
+        info = error_box_for(stub, 1620)  # a damaged package
     assert "error" in info["text"].lower(), info
     assert s.read_report() is None
     assert not downloaded().exists()
