@@ -36,10 +36,10 @@ fi
 # one tree's configure step or single-threaded link overlaps the other's
 # compiling. Each tree's output is shown when it is done.
 pids=() logs=()
-for spec in "$@"; do
-  tree=${spec%%:*}
-  targets=${spec#*:}
-  [ "$targets" != "$spec" ] && [ -n "$targets" ] || { echo "build.sh: expected <tree>:<target>,... not \"$spec\"" >&2; exit 2; }
+for want in "$@"; do
+  tree=${want%%:*}
+  targets=${want#*:}
+  [ "$targets" != "$want" ] && [ -n "$targets" ] || { echo "build.sh: expected <tree>:<target>,... not \"$want\"" >&2; exit 2; }
   log=$(mktemp)
   logs+=("$log")
   ( conf "$tree" && cmake --build "$root/$tree" -j "$jobs" --target ${targets//,/ } ) >"$log" 2>&1 &
