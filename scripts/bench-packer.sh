@@ -28,7 +28,7 @@ stub[0x100:0x104] = b"PE\0\0"
 open(f"{work}/packer/stub.exe", "wb").write(bytes(stub))
 for name, extra in (("plain", ""), ("repro", "reproducible = 1\n")):
     with open(f"{work}/packer/{name}.manifest", "w") as m:
-        m.write(f"[package]\nstub = stub.exe\n{extra}[language English]\ns0 = Corpus\n")
+        m.write(f"[package]\nstub = stub.exe\nno_engine = 1\n{extra}[language English]\ns0 = Corpus\n")
         for f in sorted(os.listdir(f"{work}/corpus")):
             m.write(f"[file]\nsource = {work}/corpus/{f}\ncompression = 9\n")
 PY

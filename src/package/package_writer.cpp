@@ -379,7 +379,10 @@ bool DeflateWhole(const std::string& header, Source& src, int level, std::string
 // independent zlib streams; the writer takes them in package order and uses
 // one only when it fits whole into the room of the current volume, otherwise
 // it compresses that item itself (near a volume's end), so the output is the
-// same bytes as with one thread. A window of a few items bounds the memory.
+// same bytes as with one thread. Work ahead of the writer is bounded by the
+// input bytes it covers, not by a count of items: with a count, one large
+// item at the writer's position let the other threads run out of work among
+// small files.
 class ItemCompressor {
  public:
   struct Piece {
@@ -390,7 +393,7 @@ class ItemCompressor {
   };
 
   ItemCompressor(const PackagePlan& plan, const std::vector<uint64_t>& sizes, int threads)
-      : plan_(plan), window_(size_t(threads) * 2) {
+      : plan_(plan), threads_(size_t(threads)), budget_(uint64_t(threads) * kAheadPerThread) {
     for (size_t i = 0; i < plan.files.size(); ++i) {
       if (plan.files[i].level == kStoredLevel) continue;
       uint64_t off = 0;
@@ -400,6 +403,8 @@ class ItemCompressor {
         off += len;
       } while (off < sizes[i]);
     }
+    inputBefore_.resize(pieces_.size() + 1);
+    for (size_t k = 0; k < pieces_.size(); ++k) inputBefore_[k + 1] = inputBefore_[k] + pieces_[k].length;
     for (int t = 0; t < threads && size_t(t) < pieces_.size(); ++t) workers_.emplace_back([this] { Work(); });
   }
 
@@ -444,7 +449,8 @@ class ItemCompressor {
         std::unique_lock<std::mutex> lock(mu_);
         wake_.wait(lock, [&] {
           next_ = std::max(next_, first_);  // the writer has passed these
-          return stop_ || (next_ < pieces_.size() && next_ < first_ + window_);
+          return stop_ || (next_ < pieces_.size() && (next_ < first_ + threads_ ||
+                                                      inputBefore_[next_] - inputBefore_[first_] < budget_));
         });
         if (stop_) return;
         index = next_++;
@@ -477,9 +483,15 @@ class ItemCompressor {
     }
   }
 
+  // Input a thread may compress ahead of the writer (the output is held in
+  // memory until written, and is at most about this much).
+  static constexpr uint64_t kAheadPerThread = 48u << 20;
+
   const PackagePlan& plan_;
-  const size_t window_;
+  const size_t threads_;
+  const uint64_t budget_;
   std::vector<Piece> pieces_;
+  std::vector<uint64_t> inputBefore_;  // input bytes of the pieces before each
   std::vector<std::thread> workers_;
   std::mutex mu_;
   std::condition_variable wake_, done_;
