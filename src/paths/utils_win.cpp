@@ -142,15 +142,10 @@ bool WriteRegString(const std::string& path, const std::string& valueName, const
 std::string ReadIniString(const std::string& file, const std::string& section, const std::string& key,
                           const std::string& def) {
   if (file.empty()) return def;  // an empty name would make the system pick a file of its own
-  try {
-    std::vector<char> buf(10241);
-    DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buf.data(), DWORD(buf.size()),
-                                       file.c_str());
-    return std::string(buf.data(), n);
-  } catch (...) {
-    DebugLine("EXCEPTION --- Utils.ReadIniString()  " + LastErrorText());
-    return def;
-  }
+  std::vector<char> buf(10241);
+  DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buf.data(), DWORD(buf.size()),
+                                     file.c_str());
+  return std::string(buf.data(), n);
 }
 
 int64_t ReadIniInt(const std::string& file, const std::string& section, const std::string& key, int64_t def) {

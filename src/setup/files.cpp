@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
 #include "paths/utils.h"
 
@@ -35,8 +34,9 @@ std::string FreeSpaceRoot(std::string& path, bool driveRoot) {
 }
 
 std::string SelfDeleteBatchName(uint32_t processId, uint32_t salt) {
-  char hex[9];
-  std::snprintf(hex, sizeof hex, "%08X", unsigned(salt));
+  // Written out by hand: printf would bring its whole formatter into the stub.
+  std::string hex(8, '0');
+  for (int i = 7; i >= 0; --i, salt >>= 4) hex[size_t(i)] = "0123456789ABCDEF"[salt & 15];
   return "_DEL_ME_" + std::to_string(processId) + "_" + hex + ".BAT";
 }
 

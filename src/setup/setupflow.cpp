@@ -6,10 +6,15 @@ int ExtractionExitCode(ExtractOutcome outcome) {
   switch (outcome) {
     case ExtractOutcome::Cancelled: return kExitUserCancelled;
     case ExtractOutcome::PackageMissing: return kExitPackageMissing;
-    case ExtractOutcome::Damaged: return kExitPackageDamaged;
+    case ExtractOutcome::Damaged:
+    case ExtractOutcome::Decompression: return kExitPackageDamaged;
     case ExtractOutcome::Done: break;
   }
   return kExitSetupFailed;
+}
+
+std::string DecompressionErrorText(const EZLibError& error) {
+  return std::string("Decompression error: ") + error.what();
 }
 
 std::string FormatMegabytes(double bytes) {

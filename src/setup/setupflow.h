@@ -18,6 +18,8 @@ constexpr int kExitPackageDamaged = 1620;  // checksum, broken item, foreign tok
 // The code of an extraction after which no engine was started; a run that
 // read everything but found no engine is a failed setup.
 int ExtractionExitCode(ExtractOutcome outcome);
+// What the user is told about damaged compressed data.
+std::string DecompressionErrorText(const EZLibError& error);
 
 std::string FormatMegabytes(double bytes);
 // Removes the first occurrence of the switch (case-sensitive) up to the next "/".

@@ -257,13 +257,13 @@ void RemoveAlternativeFolder() {
 }
 
 bool RunSetup(std::string target, const std::string& package, const std::string& agentName,
-              const std::string& arguments, bool foreground) {
+              const std::string& arguments, bool foreground, EZLibError& zlibError) {
   HeldPackage held(package);
-  return RunSetup(target, held, agentName, arguments, foreground);
+  return RunSetup(target, held, agentName, arguments, foreground, zlibError);
 }
 
 bool RunSetup(std::string target, HeldPackage& package, const std::string& agentName, const std::string& arguments,
-              bool foreground) {
+              bool foreground, EZLibError& zlibError) {
   FlowRunning flow;
   bool result = false;
   auto info = std::make_unique<TGFileInfo>(package.Info());
@@ -293,7 +293,7 @@ bool RunSetup(std::string target, HeldPackage& package, const std::string& agent
     std::string entry;
     ExtractOutcome outcome = ExtractOutcome::Done;
     ExtractPackage(package, target, agentName, checksumOk, UpdateProgressBars, prompt, title, buttons, charset,
-                   GetForcePrompt(), entry, &outcome);
+                   GetForcePrompt(), entry, &outcome, &zlibError);
     PumpMessagesFor(1000);
     if (!entry.empty() && checksumOk) {
       std::string tag = EngineTag();
@@ -303,7 +303,8 @@ bool RunSetup(std::string target, HeldPackage& package, const std::string& agent
       g_ExitCode = ExtractionExitCode(outcome);
       DebugLinePid(" No engine started, exit code " + std::to_string(g_ExitCode));
     }
-    if (!checksumOk)
+    // Damaged compressed data: the caller tells the user, no checksum box on top.
+    if (!checksumOk && outcome != ExtractOutcome::Decompression)
       ErrorMsg(0, info->GetLangText("s7", "Bad CRC!<P>This indicates that your setup file might be corrupted..."),
                info->GetLangText("Error", "Error"), charset, buttons);
   } else {
@@ -319,22 +320,19 @@ void StartSetupMode(HWND window) {
   TGFileInfo& own = OwnPackage();
   std::string agentName = own.WriteAgentCopy() ? own.AgentExeName() : std::string();
   SetHiddenOperation(SwitchPresent("/hide") || own.Silent());
-  try {
-    if (own.WebSetup()) {
-      WebSetupBranch(agentName);
-    } else {
-      std::string package = OwnExePath();
-      std::string span = SwitchValue("/SpanDiskFName1=");
-      if (!span.empty()) package = span;
-      bool hidden = SwitchPresent("/hide") || own.Silent();
-      RunSetup(GetSetupFolder(), package, agentName, CommandTail(), !hidden);
-    }
-  } catch (const EZLibError& e) {
-    // A damaged compressed item: tell the user, start nothing, clean up below.
-    DebugLinePid(std::string(" EZLibError: ") + e.what());
-    g_ExitCode = kExitPackageDamaged;
-    ErrorMsg(0, std::string("Decompression error: ") + e.what(), own.GetLangText("Error", "Error"), own.Charset(),
-             own.GetLangText("BtnText", kDefaultButtonTexts));
+  if (own.WebSetup()) {
+    WebSetupBranch(agentName);
+  } else {
+    std::string package = OwnExePath();
+    std::string span = SwitchValue("/SpanDiskFName1=");
+    if (!span.empty()) package = span;
+    bool hidden = SwitchPresent("/hide") || own.Silent();
+    EZLibError zlibError;
+    RunSetup(GetSetupFolder(), package, agentName, CommandTail(), !hidden, zlibError);
+    // A damaged compressed item: tell the user; nothing was started, clean up below.
+    if (zlibError)
+      ErrorMsg(0, DecompressionErrorText(zlibError), own.GetLangText("Error", "Error"), own.Charset(),
+               own.GetLangText("BtnText", kDefaultButtonTexts));
   }
   RemoveAlternativeFolder();
   RemoveSetupFolder();

@@ -8,6 +8,7 @@
 class TGFileInfo;
 
 class HeldPackage;
+class EZLibError;
 
 // Made on first use, always as a new folder of the temporary folder
 // (SETUP_n, else the next free SETUP_n_k); empty when none could be made.
@@ -17,12 +18,15 @@ std::string NewSetupFolder();
 // Removes the setup folder this process made, if any; never makes one.
 void RemoveSetupFolder();
 void StartSetupMode(HWND window);
+// Extracts the package and runs its engine. Damaged compressed data starts
+// nothing and shows no box here: `zlibError` is set and the caller tells the
+// user in its own words.
 bool RunSetup(std::string target, const std::string& package, const std::string& agentName,
-              const std::string& arguments, bool foreground);
+              const std::string& arguments, bool foreground, EZLibError& zlibError);
 // The same for a package already held (checked before); it is read only
 // through that handle.
 bool RunSetup(std::string target, HeldPackage& package, const std::string& agentName, const std::string& arguments,
-              bool foreground);
+              bool foreground, EZLibError& zlibError);
 // While the setup flow runs, a window close must not pull its folder away:
 // it asks the flow to stop at the next item instead.
 bool SetupFlowRunning();

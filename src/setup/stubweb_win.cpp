@@ -112,7 +112,12 @@ void WebDownloadSetup(const std::string& setupFolder, const std::string& base, c
       error = DescribeHttpErrorPage(setupPath, "", url, "Bad Secret Token!", false);
       failure = kExitPackageDamaged;
     }
-    if (error.empty()) RunSetup(setupFolder, held, "", CommandTail(), !hidden);
+    EZLibError zlibError;
+    if (error.empty()) RunSetup(setupFolder, held, "", CommandTail(), !hidden, zlibError);
+    if (zlibError) {
+      error = DecompressionErrorText(zlibError);
+      failure = kExitPackageDamaged;
+    }
   }
   if (deleteAfter) DeleteFileA(setupPath.c_str());
   deleteAfter = false;

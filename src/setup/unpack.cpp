@@ -33,8 +33,10 @@ struct ItemBuffers {
 // whatever the item's size.
 class PlainStream {
  public:
-  PlainStream(UnpackEnv& env, UnpackVolume& vol, ItemBuffers& buf, int64_t pos, int64_t size, bool compressed)
-      : env_(env), vol_(vol), buf_(buf), pos_(pos), left_(size), compressed_(compressed) {
+  // `zlibError` receives the failure of damaged compressed data.
+  PlainStream(UnpackEnv& env, UnpackVolume& vol, ItemBuffers& buf, int64_t pos, int64_t size, bool compressed,
+              EZLibError& zlibError)
+      : env_(env), vol_(vol), buf_(buf), zlibError_(zlibError), pos_(pos), left_(size), compressed_(compressed) {
     if (!compressed) return;
     if (buf_.z)
       buf_.z->Reset();
@@ -44,7 +46,8 @@ class PlainStream {
   }
 
   // The next piece (empty at the end of the item). False when the payload
-  // could not be read whole. Throws EZLibError for damaged compressed data.
+  // could not be read whole, or its compressed data is damaged (then
+  // `zlibError` is set).
   bool Next(const char*& data, size_t& len) {
     len = 0;
     if (!compressed_) {
@@ -56,9 +59,16 @@ class PlainStream {
     }
     ZInflater& z = *buf_.z;
     while (!finished_) {
+      if (z.Error()) {
+        zlibError_ = z.Error();
+        return false;
+      }
       if (z.InputLeft() == 0) {
         // A stream that needs more than its payload holds was cut short.
-        if (left_ == 0) throw EZLibError(Z_BUF_ERROR, ZLibMessage(Z_BUF_ERROR));
+        if (left_ == 0) {
+          zlibError_ = EZLibError(Z_BUF_ERROR, ZLibMessage(Z_BUF_ERROR));
+          return false;
+        }
         if (!ReadPiece()) return false;
         z.SetInput(buf_.in.get(), inLen_);
       }
@@ -88,6 +98,7 @@ class PlainStream {
   UnpackEnv& env_;
   UnpackVolume& vol_;
   ItemBuffers& buf_;
+  EZLibError& zlibError_;
   int64_t pos_;
   int64_t left_;
   bool compressed_;
@@ -103,13 +114,13 @@ struct AbandonGuard {
   }
 };
 
-enum class ItemResult { Done, Broken, Aborted };
+enum class ItemResult { Done, Broken, Aborted, Decompression };
 
 class Extraction {
  public:
   Extraction(UnpackEnv& env, const ExtractRequest& req) : env_(env), req_(req) {}
 
-  void Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome& outcome);
+  void Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome& outcome, EZLibError& zlibError);
 
  private:
   ItemResult ExtractVolume(UnpackVolume& vol, const PackageTrailer& rec, int64_t end, bool first);
@@ -123,9 +134,10 @@ class Extraction {
   int64_t itemCount_ = 0;
   int64_t agentCut_ = 0;
   std::string entry_;
+  EZLibError zlibError_;
 };
 
-void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome& outcome) {
+void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome& outcome, EZLibError& zlibError) {
   uint64_t startTick = env_.Tick();
   int volume = 1;
   engineEntry.clear();
@@ -157,6 +169,12 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome&
       env_.Debug("FileLen=" + std::to_string(end));
       if (rec.PackageSignature == kPackageSignature) {
         ItemResult r = ExtractVolume(*vol, rec, end, volume == 1);
+        if (r == ItemResult::Decompression) {
+          env_.Debug(PidText() + " EZLibError: " + zlibError_.what());
+          broken = true;
+          outcome = ExtractOutcome::Decompression;
+          break;
+        }
         if (r == ItemResult::Broken) {
           broken = true;
           outcome = ExtractOutcome::Damaged;
@@ -210,6 +228,7 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome&
     }
   }
   engineEntry = entry_;
+  zlibError = zlibError_;
   if (broken) {
     // A package that cannot be read whole is reported like a checksum failure.
     checksumOk = false;
@@ -247,20 +266,22 @@ ItemResult Extraction::ExtractVolume(UnpackVolume& vol, const PackageTrailer& re
     ++itemCount_;
     if (itemCount_ == rec.HeaderItemCount) agentCut_ = pos;
     if (itemCount_ <= rec.HeaderItemCount) continue;
-    if (ExtractItem(vol, payload, size, compressed) == ItemResult::Broken) return ItemResult::Broken;
+    ItemResult r = ExtractItem(vol, payload, size, compressed);
+    if (r != ItemResult::Done) return r;
   }
   return ItemResult::Done;
 }
 
 ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size, bool compressed) {
-  PlainStream plain(env_, vol, buffers_, pos, size, compressed);
+  PlainStream plain(env_, vol, buffers_, pos, size, compressed, zlibError_);
+  auto failed = [&] { return zlibError_ ? ItemResult::Decompression : ItemResult::Broken; };
   const char* data = nullptr;
   size_t len = 0;
   // The header text ends at the first 0x00; everything after it is content.
   std::string header;
   bool haveHeader = false;
   for (;;) {
-    if (!plain.Next(data, len)) return ItemResult::Broken;
+    if (!plain.Next(data, len)) return failed();
     if (len == 0) break;
     const char* zero = static_cast<const char*>(std::memchr(data, 0, len));
     if (zero) {
@@ -314,7 +335,7 @@ ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size,
       }
     }
     // A failed write still reads the item to its end, so damaged data is reported as such.
-    if (!plain.Next(data, len)) return ItemResult::Broken;
+    if (!plain.Next(data, len)) return failed();
     if (len == 0) break;
   }
   guard.target = nullptr;
@@ -372,9 +393,11 @@ uint32_t UnpackEnv::Checksum(const std::string& path, uint32_t trailerLength) {
 }
 
 void RunExtraction(UnpackEnv& env, const ExtractRequest& request, bool& checksumOk, std::string& engineEntry,
-                   ExtractOutcome* outcome) {
-  ExtractOutcome local = ExtractOutcome::Done;
-  Extraction(env, request).Run(checksumOk, engineEntry, outcome ? *outcome : local);
+                   ExtractOutcome* outcome, EZLibError* zlibError) {
+  ExtractOutcome localOutcome = ExtractOutcome::Done;
+  EZLibError localError;
+  Extraction(env, request).Run(checksumOk, engineEntry, outcome ? *outcome : localOutcome,
+                               zlibError ? *zlibError : localError);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 
 #include "package/gfileinfo.h"
 #include "paths/progress.h"
+#include "setup/zlibopen.h"
 
 // Pieces in which payloads are read and inflated; nothing larger is held per item.
 constexpr size_t kUnpackPiece = 65536;
@@ -97,14 +98,17 @@ enum class ExtractOutcome {
   PackageMissing,  // the first volume or a later one is not there or cannot be opened
   Damaged,         // a checksum failed or an item could not be read whole
   Cancelled,       // the user cancelled a disk prompt
+  Decompression,   // a compressed item is damaged (zlib's error in `zlibError`)
 };
 
 // Runs one extraction. `checksumOk` is true when every volume reached passed
 // its checksum and every item could be read whole; `engineEntry` is the
 // starred name field (or header) of the last starred file, empty after a
-// cancelled disk prompt, an abort or a broken volume. EZLibError propagates.
+// cancelled disk prompt, an abort, a broken volume or damaged compressed
+// data. The run ends at the first damaged compressed item, whose half-written
+// file is removed; `zlibError` then tells zlib's code and text.
 void RunExtraction(UnpackEnv& env, const ExtractRequest& request, bool& checksumOk, std::string& engineEntry,
-                   ExtractOutcome* outcome = nullptr);
+                   ExtractOutcome* outcome = nullptr, EZLibError* zlibError = nullptr);
 
 // A file item's name may only name a file inside the target folder, and
 // never a device (CON, NUL, COM1.txt and the like).

@@ -187,7 +187,7 @@ class WinUnpackEnv : public UnpackEnv {
 void ExtractPackage(HeldPackage& package, const std::string& targetFolder, const std::string& agentFileName,
                     bool& checksumOk, ProgressProc progress, const std::string& promptText,
                     const std::string& promptTitle, const std::string& buttonTexts, int charset, bool forcePrompt,
-                    std::string& engineEntry, ExtractOutcome* outcome) {
+                    std::string& engineEntry, ExtractOutcome* outcome, EZLibError* zlibError) {
   WinUnpackEnv env(charset, &package, true);
   ExtractRequest req;
   req.packagePath = package.Path();
@@ -200,7 +200,7 @@ void ExtractPackage(HeldPackage& package, const std::string& targetFolder, const
   req.charset = charset;
   req.forcePrompt = forcePrompt;
   req.hidden = HiddenOperation();
-  RunExtraction(env, req, checksumOk, engineEntry, outcome);
+  RunExtraction(env, req, checksumOk, engineEntry, outcome, zlibError);
 }
 
 bool VerifyPackageFile(HeldPackage& package, std::string& why) {
@@ -211,8 +211,8 @@ bool VerifyPackageFile(HeldPackage& package, std::string& why) {
 void ExtractPackage(const std::string& packagePath, const std::string& targetFolder, const std::string& agentFileName,
                     bool& checksumOk, ProgressProc progress, const std::string& promptText,
                     const std::string& promptTitle, const std::string& buttonTexts, int charset, bool forcePrompt,
-                    std::string& engineEntry, ExtractOutcome* outcome) {
+                    std::string& engineEntry, ExtractOutcome* outcome, EZLibError* zlibError) {
   HeldPackage held(packagePath);
   ExtractPackage(held, targetFolder, agentFileName, checksumOk, progress, promptText, promptTitle, buttonTexts,
-                 charset, forcePrompt, engineEntry, outcome);
+                 charset, forcePrompt, engineEntry, outcome, zlibError);
 }

@@ -65,13 +65,11 @@ bool VerifyPackageWhole(UnpackEnv& env, const std::string& packagePath, std::str
   req.targetFolder = "verify";
   bool checksumOk = false;
   std::string entry;
-  try {
-    RunExtraction(verify, req, checksumOk, entry);
-  } catch (const EZLibError& e) {
-    why = std::string("decompression error: ") + e.what();
-    return false;
-  }
-  if (verify.missingVolume) why = "a volume is missing";
+  ExtractOutcome outcome = ExtractOutcome::Done;
+  EZLibError zlibError;
+  RunExtraction(verify, req, checksumOk, entry, &outcome, &zlibError);
+  if (outcome == ExtractOutcome::Decompression) why = std::string("decompression error: ") + zlibError.what();
+  else if (verify.missingVolume) why = "a volume is missing";
   else if (!checksumOk) why = "bad checksum or a broken item";
   else if (entry.empty()) why = "no engine in the package";
   else why.clear();

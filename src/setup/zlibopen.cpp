@@ -11,17 +11,17 @@ std::string ZLibMessage(int code) {
   return m ? m : "";
 }
 
-ZInflater::ZInflater() : s_(new State) {
-  int r = inflateInit(&s_->z);
-  if (r != Z_OK) throw EZLibError(r, ZLibMessage(r));
+bool ZInflater::Check(int result) {
+  if (result == Z_OK) return true;
+  if (!error_) error_ = EZLibError(result, ZLibMessage(result));
+  return false;
 }
+
+ZInflater::ZInflater() : s_(new State) { Check(inflateInit(&s_->z)); }
 
 ZInflater::~ZInflater() { inflateEnd(&s_->z); }
 
-void ZInflater::Reset() {
-  int r = inflateReset(&s_->z);
-  if (r != Z_OK) throw EZLibError(r, ZLibMessage(r));
-}
+bool ZInflater::Reset() { return !error_ && Check(inflateReset(&s_->z)); }
 
 void ZInflater::SetInput(const void* data, size_t size) {
   s_->z.next_in = static_cast<Bytef*>(const_cast<void*>(data));
@@ -32,6 +32,7 @@ size_t ZInflater::InputLeft() const { return s_->z.avail_in; }
 
 size_t ZInflater::Inflate(void* out, size_t room, bool& finished) {
   finished = false;
+  if (error_) return 0;
   z_stream& z = s_->z;
   z.next_out = static_cast<Bytef*>(out);
   z.avail_out = uInt(room);
@@ -45,6 +46,9 @@ size_t ZInflater::Inflate(void* out, size_t room, bool& finished) {
   // decides whether more input is coming.
   if (r == Z_BUF_ERROR && z.avail_in == 0) return produced;
   // A preset dictionary is never supplied: waiting for one would loop forever.
-  if (r < 0 || r == Z_NEED_DICT) throw EZLibError(r, ZLibMessage(r));
+  if (r < 0 || r == Z_NEED_DICT) {
+    Check(r);
+    return 0;
+  }
   return produced;
 }

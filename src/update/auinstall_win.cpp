@@ -14,6 +14,7 @@
 #include "process/settings_win.h"
 #include "setup/files_win.h"
 #include "setup/heldpackage_win.h"
+#include "setup/setupflow.h"
 #include "setup/stubsetup_win.h"
 #include "setup/zlibopen.h"
 #include "update/audecide.h"
@@ -95,16 +96,16 @@ bool AskBeforeGoingOn(bool forced, const std::string& text, DWORD waitMs) {
 // ends only this update.
 bool RunUpdatePackage(HeldPackage& package) {
   std::string switches = "/OriginalInfoFile=\"" + InfoFilePath() + "\"";
-  try {
-    // A fresh setup folder for every update of this run.
-    return RunSetup(NewSetupFolder(), package, OwnPackage().AgentExeName(), switches, !GetBackgroundUpdate());
-  } catch (const EZLibError& e) {
-    std::string text = std::string("Decompression error: ") + e.what();
-    DebugLinePid(" " + text);
+  EZLibError zlibError;
+  // A fresh setup folder for every update of this run.
+  bool ran = RunSetup(NewSetupFolder(), package, OwnPackage().AgentExeName(), switches, !GetBackgroundUpdate(),
+                      zlibError);
+  if (zlibError) {
+    std::string text = DecompressionErrorText(zlibError);
     AppendLog("ERROR: " + text);
     AuErrorMsg(0, text);
-    return false;
   }
+  return ran;
 }
 
 }  // namespace

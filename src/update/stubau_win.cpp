@@ -1,6 +1,5 @@
 #include "update/stubau_win.h"
 
-#include <exception>
 
 #include "dialogs/zmsgbox_win.h"
 #include "net/inethttp_win.h"
@@ -216,13 +215,9 @@ bool CheckTestMode(bool force) {
 void AutoUpdateTimerTick() {
   if (g_busy) return;
   BusyGuard busy;
-  try {
-    TickBody();
-  } catch (const std::exception& e) {
-    // Nothing may escape into the window procedure; the next tick runs normally.
-    DebugLinePid(std::string(" AutoUpdateTimerTick: ") + e.what());
-    AppendLog(std::string("ERROR: ") + e.what());
-  }
+  // Failures come back as values (the stub has no C++ exceptions), so the
+  // tick always ends here and the next one runs normally.
+  TickBody();
   // A user-requested check lasts exactly one tick, also when it was declined.
   if (g_interactionMode == 1) g_interactionMode = 0;
 }

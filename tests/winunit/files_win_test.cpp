@@ -207,7 +207,12 @@ TEST_F(FilesWin, ZlibErrorLeavesNoFileOpen) {
   ASSERT_TRUE(WriteFileText(P("Setup.exe"), bytes, 0, false));
   bool ok = true;
   std::string entry;
-  EXPECT_THROW(ExtractPackage(P("Setup.exe"), P("out"), "", ok, nullptr, "", "", "", 0, false, entry), EZLibError);
+  ExtractOutcome outcome = ExtractOutcome::Done;
+  EZLibError zlibError;
+  ExtractPackage(P("Setup.exe"), P("out"), "", ok, nullptr, "", "", "", 0, false, entry, &outcome, &zlibError);
+  EXPECT_EQ(outcome, ExtractOutcome::Decompression);
+  EXPECT_TRUE(zlibError);
+  EXPECT_FALSE(ok);
   // Open handles would keep these from going away.
   EXPECT_TRUE(DeleteFileA(P("Setup.exe").c_str()));
   EXPECT_TRUE(DeleteTree(P("out"), false));

@@ -240,12 +240,12 @@ int ExtractCommand(const ExtractOptions& o) {
   req.targetFolder = staging;
   bool checksumOk = false;
   std::string engineEntry;
-  try {
-    RunExtraction(env, req, checksumOk, engineEntry);
-  } catch (const EZLibError& e) {
+  ExtractOutcome outcome = ExtractOutcome::Done;
+  EZLibError zlibError;
+  RunExtraction(env, req, checksumOk, engineEntry, &outcome, &zlibError);
+  if (outcome == ExtractOutcome::Decompression)
     error = "damaged data in volume " + std::to_string(env.volume) + " (" +
-            volumes.paths[size_t(std::max(env.volume, 1) - 1)] + "): " + e.what();
-  }
+            volumes.paths[size_t(std::max(env.volume, 1) - 1)] + "): " + zlibError.what();
   line.Finish();
   if (error.empty()) {
     if (env.volumeMissing)
