@@ -28,6 +28,11 @@ uint32_t NextReadSize(uint32_t current, uint32_t elapsedMs);
 constexpr uint32_t kHttpConnectTimeoutMs = 30000;
 constexpr uint32_t kHttpSendTimeoutMs = 30000;
 constexpr uint32_t kHttpReceiveTimeoutMs = 60000;
+
+// The largest body taken into memory (INFO and signature files, a few
+// hundred bytes each): a server announcing more is refused before a byte is
+// read, so a hostile answer cannot exhaust the agent's memory.
+constexpr int64_t kHttpMemoryMax = int64_t(1) << 20;
 struct HttpTimeouts {
   uint32_t connectMs = kHttpConnectTimeoutMs;
   uint32_t sendMs = kHttpSendTimeoutMs;

@@ -284,8 +284,8 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
         return;
       }
     }
-  } else if (size < (int64_t(16) << 20)) {
-    content.reserve(size_t(size));
+  } else if (size > 0) {
+    content.reserve(size_t(size));  // at most kHttpMemoryMax
   }
 
   int64_t chunk = HttpChunkSize(size);
@@ -460,6 +460,8 @@ void HttpDownload(uintptr_t showTarget, const std::string& url, const std::strin
       DebugLine("HTTP_DownloadFile_Incremental FileSize=" + std::to_string(size) + "  " + url);
       if (plan == HttpPlan::NotFound) {
         error = url + "<P><P>File Not Found !";
+      } else if (localFile.empty() && size > kHttpMemoryMax) {
+        error = "File too large (" + std::to_string(size) + " bytes) <P>URL: " + url;
       } else {
         if (showTarget > 10) ShowWindow(reinterpret_cast<HWND>(showTarget), SW_SHOW);
         Transfer(r.get(), plan, size, localFile, partial, have, url, content, progress, error);

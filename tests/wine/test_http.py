@@ -216,6 +216,24 @@ def failures_save_nothing():
 
 
 @case
+def memory_download_is_bounded():
+    """A body taken into memory (the agent's INFO file) may be at most 1 MiB:
+    a larger one is refused from its announced length, before it is read."""
+    limit = 1 << 20
+    FAULT.add("limit.info", payload(limit, 11), MTIME)
+    FAULT.add("huge.info", payload(limit + 1, 12), MTIME)
+    rc, res, _ = httpget("download", FAULT.url("limit.info"), "-")
+    assert rc == 0 and res["error"] == "" and res["length"] == str(limit), res
+    rc, res, err = httpget("download", FAULT.url("huge.info"), "-")
+    assert rc == 1 and res["length"] == "0", res
+    assert res["error"] == f"File too large ({limit + 1} bytes) <P>URL: " + FAULT.url("huge.info"), res
+    # The same file into a local file is no memory matter.
+    d = folder("huge-to-file")
+    rc, res, _ = httpget("download", FAULT.url("huge.info"), winpath(d / "huge.info"))
+    assert rc == 0 and (d / "huge.info").read_bytes() == payload(limit + 1, 12), res
+
+
+@case
 def file_size():
     (WEB.root / "s.bin").write_bytes(payload(123_457, 7))
     FAULT.add("gone2.bin", b"x", MTIME, mode="missing")
