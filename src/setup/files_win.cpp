@@ -89,6 +89,22 @@ std::string ReadFilePart(const std::string& path, int64_t maximum, int64_t offse
   return out;
 }
 
+bool ReadFileUpTo(const std::string& path, int64_t limit, std::string& out) {
+  out.clear();
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  int64_t size = FileSizeOfHandle(h);
+  bool ok = size >= 0 && size <= limit;
+  if (ok && size > 0) {
+    out.resize(size_t(size));
+    DWORD n = 0;
+    ok = ReadFile(h, &out[0], DWORD(size), &n, nullptr) && n == DWORD(size);
+  }
+  CloseHandle(h);
+  if (!ok) out.clear();
+  return ok;
+}
+
 bool SetFileDosTime(HANDLE file, uint32_t dosTime) {
   FILETIME local, utc;
   if (!DosDateTimeToFileTime(WORD(dosTime >> 16), WORD(dosTime & 0xFFFF), &local)) return false;

@@ -18,6 +18,10 @@ int64_t FileSizeByName(const std::string& path);
 // Up to `maximum` bytes (0 = to the end) from `offset`; empty when the file
 // is missing, the range is empty or fewer bytes arrive than asked for.
 std::string ReadFilePart(const std::string& path, int64_t maximum, int64_t offset);
+// The whole file when it holds at most `limit` bytes, judged and read through
+// one handle (a file swapped after a size check by name could be any size).
+// False when it is missing, unreadable or larger.
+bool ReadFileUpTo(const std::string& path, int64_t limit, std::string& out);
 // Writes the whole content (appending to an existing file when `append` is
 // set) and, on success and with a non-zero DOS time, sets the modification
 // time. True when every byte was written.

@@ -76,8 +76,8 @@ bool CopyWhole(const std::string& from, const std::string& to, std::string& erro
 bool TokenTestPasses(int kind, const std::string& target, const HeldPackage& package) {
   std::string own = OwnPackage().PackageToken(false);
   if (kind == kDownloadUpdate) return TokensMatch(package.Info().PackageToken(false), own);
-  if (FileSizeByName(target) > kMaxTextFile) return false;
-  return TokensMatch(DecodeInformText(ReadFilePart(target, 0, 0)).tokenField, own);
+  std::string text;
+  return ReadFileUpTo(target, kMaxTextFile, text) && TokensMatch(DecodeInformText(text).tokenField, own);
 }
 
 // An update package must be whole before anything is shut down for it.
@@ -97,9 +97,7 @@ bool FetchSignature(const std::string& base, bool fromFolder, const std::string&
   text.clear();
   if (fromFolder) {
     std::string path = base + "\\" + name;
-    if (!FileExistsA(path) || FileSizeByName(path) > kMaxSignatureFile) return false;
-    text = ReadFilePart(path, 0, 0);
-    return true;
+    return ReadFileUpTo(path, kMaxSignatureFile, text);
   }
   std::string url = base + "/" + name, error;
   HttpDownload(kHttpShowReload, url, "", text, nullptr, error);
@@ -189,7 +187,7 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
   std::string connError;
   if (inFolder) {
     if (kind == kDownloadInfo) {
-      if (FileSizeByName(source) <= kMaxTextFile) data = ReadFilePart(source, 0, 0);
+      ReadFileUpTo(source, kMaxTextFile, data);  // empty when missing or too large
     } else if (FileSizeByName(source) > 0) {
       target = AgentDir() + name;
       if (CopyWhole(source, target, error) && show) StepFolderCopyProgress();

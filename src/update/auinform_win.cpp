@@ -33,7 +33,8 @@ bool PerformAutoInform() {
     if (ok) {
       DebugLine(" ==== PerformAutoInform-3 ====");
       std::string path = AgentDir() + AgentDownloadName(fileName);
-      std::string text = FileSizeByName(path) <= kMaxInformFile ? ReadFilePart(path, 0, 0) : std::string();
+      std::string text;
+      ReadFileUpTo(path, kMaxInformFile, text);  // empty when missing or too large
       std::string body = DecodeInformText(text).body;
       std::string title = ReadAutoUpdateText("s34", "New Version");
       std::string button = ReadAutoUpdateText("s35", "Download");

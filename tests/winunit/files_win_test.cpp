@@ -78,6 +78,24 @@ TEST_F(FilesWin, ReadFilePart) {
   EXPECT_EQ(FileSizeByName(P("nothing")), 0);
 }
 
+TEST_F(FilesWin, ReadFileUpToRefusesWhatIsLargerThanItsLimit) {
+  ASSERT_TRUE(WriteFileText(P("five"), "12345", 0, false));
+  ASSERT_TRUE(WriteFileText(P("none"), "", 0, false));
+  struct Case {
+    const char* name;
+    int64_t limit;
+    bool ok;
+    const char* content;
+  } cases[] = {
+      {"five", 5, true, "12345"}, {"five", 4, false, ""}, {"none", 0, true, ""}, {"missing", 100, false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string out = "stale";
+    EXPECT_EQ(ReadFileUpTo(P(c.name), c.limit, out), c.ok) << c.name << " " << c.limit;
+    EXPECT_EQ(out, c.content) << c.name << " " << c.limit;
+  }
+}
+
 TEST_F(FilesWin, SeekAndSizeBeyondFourGigabytesOfOffset) {
   HANDLE h = CreateFileA(P("s").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
