@@ -52,6 +52,10 @@ case $cmd in
       fi
     done
     for ((i = 0; i < count; i++)); do
+      # A server left from an earlier run (a test script run by hand) would
+      # refuse the persistent start and keep that run's programs: end it first.
+      WINEPREFIX=$work/prefix$i "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+      WINEPREFIX=$work/prefix$i "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
       WINEPREFIX=$work/prefix$i "$WINESERVER" -p </dev/null >/dev/null 2>&1
       # First program start in a prefix is slow; pay it here, once.
       WINEPREFIX=$work/prefix$i timeout 120 "$WINE" cmd /c exit 0 >/dev/null 2>&1 || true
