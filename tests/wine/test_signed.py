@@ -8,7 +8,7 @@ import shutil
 import subprocess
 
 import winelib
-from agenttest import Product, driver
+from agenttest import TOKEN as PRODUCT_TOKEN, Product, driver
 from guidriver import Driver
 from httpservers import Nginx
 from signlib import check_cases, keygen, publish, run_packer, sha256, spoiled_cases
@@ -193,6 +193,39 @@ def agent_without_key_takes_unsigned_releases_and_checks_published_hashes():
         assert p.engine_report()
         assert p.original()["OriginalSetup"]["VersionOriginal"] == "101"
         winelib.run([exe("proctool.exe"), "terminate", winpath(p.program), 1])
+
+
+@case
+def signed_inform_file_is_shown_and_a_swapped_one_refused():
+    w = fresh_dir("signed_keys4")
+    priv, pub = keygen(w)
+    with keyed_product("signed_inform", pub) as p:
+        p.announce("Signed news")
+        publish(priv, p.srv / "Product.info", inform=p.srv / "News.txt")
+        p.start_agent()
+        p.command(31, 1)
+        win = driver().wait("ZRichEditBox")
+        assert "Signed news" in win.dump()["text"]
+        win.sysclose()
+        win.gone()
+        p.wait_log("PerformAutoInform() - END TRUE", 20)
+        assert p.original()["OriginalSetup"]["VersionOriginal"] == "101"
+        # Published for 102, then the inform file is replaced on the server by
+        # one of the same product (a valid token) with another text.
+        p.announce("Signed news, again", version=102, stamp=3)
+        publish(priv, p.srv / "Product.info", inform=p.srv / "News.txt")
+        forged = w / "News.txt"
+        r = subprocess.run([str(winelib.native("packer")), "inform", str(forged), "--token", PRODUCT_TOKEN, "--body",
+                            "Forged news, again"], capture_output=True)
+        assert r.returncode == 0, r.stderr
+        assert forged.stat().st_size == (p.srv / "News.txt").stat().st_size
+        forged.replace(p.srv / "News.txt")
+        p.command(31, 1)
+        p.wait_log("PerformAutoInform() - END FALSE", 30)
+        assert "inform file refused: SHA-256 differs" in p.log(), p.log()
+        assert not driver().exists("ZRichEditBox") and not driver().exists("ZMsgBox")
+        assert p.original()["OriginalSetup"]["VersionOriginal"] == "101"
+        assert not (p.install / "News.txt").exists()
 
 
 @case
