@@ -73,8 +73,15 @@ bool InflateBytes(const std::string& payload, std::string& out, std::string& err
   do {
     z.next_out = reinterpret_cast<Bytef*>(buf);
     z.avail_out = sizeof buf;
+    uInt inBefore = z.avail_in;
     r = inflate(&z, Z_NO_FLUSH);
-    if (r == Z_BUF_ERROR && z.avail_in == 0 && z.avail_out != 0) break;  // input ended early
+    // A preset dictionary is never supplied, and a step that neither takes
+    // input nor gives output would repeat forever: both end the stream.
+    if (r == Z_NEED_DICT) break;
+    if (z.avail_in == inBefore && z.avail_out == sizeof buf && r != Z_STREAM_END) {
+      if (r == Z_OK) r = Z_BUF_ERROR;
+      break;
+    }
     if (r < 0 && r != Z_BUF_ERROR) break;
     out.append(buf, sizeof buf - z.avail_out);
   } while (r != Z_STREAM_END);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "package/gfileinfo.h"
 #include "package/checksum.h"
@@ -307,5 +308,42 @@ TEST(PackageReader, OpenFileOverloadsReadLikeThePathOnes) {
     ASSERT_EQ(a.items.size(), b.items.size());
     for (size_t i = 0; i < a.items.size(); ++i) EXPECT_EQ(a.items[i].payload, b.items[i].payload);
     std::fclose(f);
+  }
+}
+
+// Item payloads are hostile input to inspection: every damaged stream must
+// end with an error, never loop.
+TEST(PackageReader, InflateBytesEndsOnEveryDamagedStream) {
+  std::string good;
+  {
+    std::string plain = "Name.txt|0" + std::string(1, '\0') + std::string(100000, 'a');
+    uLongf n = compressBound(uLong(plain.size()));
+    good.resize(n);
+    ASSERT_EQ(compress(reinterpret_cast<Bytef*>(&good[0]), &n, reinterpret_cast<const Bytef*>(plain.data()),
+                       uLong(plain.size())),
+              Z_OK);
+    good.resize(n);
+  }
+  // Header 78 BB: a valid check, with the flag that asks for a preset dictionary.
+  const std::string needsDictionary("\x78\xBB\x00\x00\x00\x01\x4B\x04\x00", 9);
+  struct Case {
+    const char* what;
+    std::string payload;
+    bool ok;
+    const char* error;
+  } cases[] = {
+      {"whole", good, true, ""},
+      {"cut short", good.substr(0, good.size() / 2), false, "buffer error"},
+      {"preset dictionary", needsDictionary, false, "need dictionary"},
+      {"no zlib header", "not a stream", false, "incorrect header check"},
+      {"empty", "", false, "buffer error"},
+  };
+  for (const Case& c : cases) {
+    std::string out, error;
+    EXPECT_EQ(InflateBytes(c.payload, out, error), c.ok) << c.what;
+    EXPECT_EQ(error, c.error) << c.what;
+    if (c.ok) {
+      EXPECT_EQ(out.size(), 100011u) << c.what;
+    }
   }
 }
