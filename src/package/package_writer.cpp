@@ -778,12 +778,14 @@ PackResult WritePackage(const PackagePlan& plan, const std::string& outPath, con
   }
 
   Writer w(plan);
-  w.rng.state = SystemSeed();
-  if (plan.reproducible && !PackageSeed(plan, w.rng.state, res.error)) return res;
+  // The workers start first: compressed items do not depend on the seed, so
+  // they compress while this thread reads every file for it.
   int threads = plan.jobs > 0 ? plan.jobs : int(std::thread::hardware_concurrency());
   std::unique_ptr<ItemCompressor> pool;
   if (threads > 1) pool = std::make_unique<ItemCompressor>(plan, fileSize, std::min(threads, 64));
   w.pool = pool.get();
+  w.rng.state = SystemSeed();
+  if (plan.reproducible && !PackageSeed(plan, w.rng.state, res.error)) return res;
   w.firstPath = plan.firstVolume001 ? outPath + ".001" : outPath;
   w.base.Reserved0 = 1;
   w.base.HeaderItemCount = plan.hasWebSetup ? 3 : 2;
