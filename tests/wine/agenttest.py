@@ -177,7 +177,9 @@ class Product:
 
     def command(self, command, value=0):
         """Sends agent command (message 1125) to the X_ copy and returns its answer."""
-        hwnd = self.x_windows()[0][0]
+        # The window list comes from another Wine process, whose start Wine
+        # now and then fails: an empty list is asked again, briefly.
+        hwnd = wait_until(self.x_windows, 15, what="the X_ copy's window")[0][0]
         r = winelib.run([exe("guidriver.exe"), "sendto", hwnd, 1125, command, value])
         m = re.search(r"result=(-?\d+)", r.stdout)
         if not m:
