@@ -65,6 +65,24 @@ int64_t FileSizeByName(const std::string& path) {
   return (int64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
 }
 
+namespace {
+// Exactly `count` bytes from the handle's position (count is bounded by the
+// file's real size, so the buffer is too); false when fewer arrive.
+bool ReadExactly(HANDLE h, int64_t count, std::string& out) {
+  out.resize(size_t(count));
+  int64_t got = 0;
+  while (got < count) {
+    DWORD part = DWORD(std::min<int64_t>(count - got, 1 << 20));
+    DWORD n = 0;
+    if (!ReadFile(h, &out[size_t(got)], part, &n, nullptr) || n == 0) break;
+    got += n;
+  }
+  if (got == count) return true;
+  out.clear();
+  return false;
+}
+}  // namespace
+
 std::string ReadFilePart(const std::string& path, int64_t maximum, int64_t offset) {
   if (!FileExistsA(path)) return "";
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -73,18 +91,8 @@ std::string ReadFilePart(const std::string& path, int64_t maximum, int64_t offse
   int64_t size = FileSizeOfHandle(h);
   int64_t count = size - offset;
   if (maximum != 0) count = std::min(count, maximum);
-  if (size >= 0 && offset >= 0 && offset < size && count > 0 && SeekFile(h, offset, FILE_BEGIN) == offset) {
-    // count is bounded by the real file size, so the buffer is too.
-    out.resize(size_t(count));
-    int64_t got = 0;
-    while (got < count) {
-      DWORD part = DWORD(std::min<int64_t>(count - got, 1 << 20));
-      DWORD n = 0;
-      if (!ReadFile(h, &out[size_t(got)], part, &n, nullptr) || n == 0) break;
-      got += n;
-    }
-    if (got != count) out.clear();
-  }
+  if (size >= 0 && offset >= 0 && offset < size && count > 0 && SeekFile(h, offset, FILE_BEGIN) == offset)
+    ReadExactly(h, count, out);
   CloseHandle(h);
   return out;
 }
@@ -94,14 +102,8 @@ bool ReadFileUpTo(const std::string& path, int64_t limit, std::string& out) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   int64_t size = FileSizeOfHandle(h);
-  bool ok = size >= 0 && size <= limit;
-  if (ok && size > 0) {
-    out.resize(size_t(size));
-    DWORD n = 0;
-    ok = ReadFile(h, &out[0], DWORD(size), &n, nullptr) && n == DWORD(size);
-  }
+  bool ok = size >= 0 && size <= limit && ReadExactly(h, size, out);
   CloseHandle(h);
-  if (!ok) out.clear();
   return ok;
 }
 
