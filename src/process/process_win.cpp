@@ -8,6 +8,7 @@
 #include "paths/platform.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "paths/zdebug.h"
 #include "process/analizer.h"
 #include "process/psapi_win.h"
 #include "process/tlhelp32_win.h"
@@ -298,3 +299,5 @@ void WaitWhileWindowExists(const std::string& className, const std::string& titl
   const char* ttl = title.empty() ? nullptr : title.c_str();
   while (FindWindowA(cls, ttl)) ProcessPendingMessages(100);
 }
+
+void NoteStartRetry(const std::string& text) { DebugLinePid(" " + text); }

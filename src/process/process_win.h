@@ -37,3 +37,6 @@ enum class ProcessListMode {
   ToolHelp,   // kernel32 snapshot (95 family)
 };
 void SetProcessListMode(ProcessListMode mode);
+
+// The debug line of a process start that is tried again (see startretry_win.h).
+void NoteStartRetry(const std::string& text);

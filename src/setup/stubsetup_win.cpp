@@ -16,6 +16,7 @@
 #include "paths/zdebug.h"
 #include "process/process_win.h"
 #include "process/settings_win.h"
+#include "process/startretry_win.h"
 
 namespace {
 std::string g_setupFolder;  // only ever a folder this process made
@@ -145,8 +146,7 @@ HANDLE StartProcess(const std::string& commandLine, int show) {
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = WORD(show);
   PROCESS_INFORMATION pi{};
-  std::string cl = commandLine;
-  if (!CreateProcessA(nullptr, cl.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
+  if (!CreateProcessRetryingA(nullptr, commandLine, 0, nullptr, si, pi, NoteStartRetry)) return nullptr;
   CloseHandle(pi.hThread);
   return pi.hProcess;
 }

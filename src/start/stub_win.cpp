@@ -17,6 +17,7 @@
 #include "process/procstate_win.h"
 #include "process/settings.h"
 #include "process/settings_win.h"
+#include "process/startretry_win.h"
 #include "update/stubau_win.h"
 
 namespace {
@@ -31,19 +32,28 @@ bool X_ExeIsRunning() { return WindowClassExists(XCopyClassName(OwnPackage().Age
 bool ThisIs_Plain_AutoUpdate_Exe() { return IsPlainAgent(IsUpdateAgentProcess(), ExeName(), OwnPackage().AgentExeName()); }
 bool ThisIs_X_AutoUpdate_Exe() { return IsXAgent(IsUpdateAgentProcess(), ExeName(), OwnPackage().AgentExeName()); }
 
-// Starts a command line with a hidden window; the program path in it is already quoted.
-bool StartHidden(const std::string& commandLine) {
+// Starts a command line with a hidden window; the program path in it is
+// already quoted. With process, the caller gets the process handle to close.
+bool StartHidden(const std::string& commandLine, HANDLE* process = nullptr) {
   STARTUPINFOA si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION pi{};
-  std::string cl = commandLine;
-  if (!CreateProcessA(nullptr, cl.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  if (!CreateProcessRetryingA(nullptr, commandLine, 0, nullptr, si, pi, NoteStartRetry)) return false;
   CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  if (process)
+    *process = pi.hProcess;
+  else
+    CloseHandle(pi.hProcess);
   return true;
 }
+
+// How long the plain agent waits for its new copy's window. A loaded machine
+// can take several seconds to start a process, and the messages posted before
+// the window exists are lost, so the bound is generous; the wait ends as soon
+// as the window exists or the copy has ended.
+constexpr uint64_t kXCopyWindowWaitMs = 30000;
 }  // namespace
 
 const std::string& StubClassName() { return g_stubClassName; }
@@ -63,13 +73,18 @@ bool CreateAndRun_X_Exe(bool xWasRunning) {
     AppendLog("Create X_ File ");
     std::string args = XCopyArguments(SwitchValue("/TRANSIENT="), SwitchValue("/DELAY="));
     AppendLog("WinExec: " + copy + args);
-    StartHidden(QuoteIfBlank(copy) + args);
-    if (!CommandTail().empty()) {
+    HANDLE process = nullptr;
+    StartHidden(QuoteIfBlank(copy) + args, &process);
+    if (process && !CommandTail().empty()) {
       // Wait for the copy's window, not only its process: the messages that
       // HandleParamOK posts are lost while the copy has no window yet.
       uint64_t start = TickCount();
-      while (!(IsProcessRunning(copy) && X_ExeIsRunning()) && TickCount() - start < 3000) PumpMessagesFor(200);
+      while (!(IsProcessRunning(copy) && X_ExeIsRunning()) && TickCount() - start < kXCopyWindowWaitMs &&
+             WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+        PumpMessagesFor(200);
+      if (!X_ExeIsRunning()) DebugLinePid(" CreateAndRun_X_Exe: the copy's window did not appear");
     }
+    if (process) CloseHandle(process);
   }
   AppendLog("CreateAndRun_X_Exe() --- End");
   return xWasRunning;

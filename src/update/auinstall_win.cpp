@@ -12,6 +12,7 @@
 #include "process/procstate_win.h"
 #include "process/settings.h"
 #include "process/settings_win.h"
+#include "process/startretry_win.h"
 #include "setup/files_win.h"
 #include "setup/heldpackage_win.h"
 #include "setup/setupflow.h"
@@ -71,8 +72,8 @@ bool Launch(const std::string& program, std::string commandLine, int show, const
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = WORD(show);
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
+  if (!CreateProcessRetryingA(program.c_str(), commandLine, 0, folder.empty() ? nullptr : folder.c_str(), si, pi,
+                              NoteStartRetry)) {
     AppendLog("ERROR: unable to start " + program + ": " + LastErrorText());
     return false;
   }

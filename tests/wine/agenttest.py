@@ -159,8 +159,12 @@ class Product:
                 self.notify_out.unlink()
             self.client = start([exe("notifyclient.exe"), "/msg=777", "/out=" + winpath(self.notify_out),
                                  "/timeout=600000", "/run", winpath(self.agent)] + list(args), env=env)
-            wait_until(lambda: self.notify_out.exists() and "51 1125" in self.notify_out.read_text(), 60,
-                       what="the client's registration")
+            try:
+                wait_until(lambda: self.notify_out.exists() and "51 1125" in self.notify_out.read_text(), 60,
+                           what="the client's registration")
+            except AssertionError as e:
+                raise AssertionError(f"{e}: client {winelib.explain(self.client)}; pairs {self.pairs()}; "
+                                     f"logs:\n{self.logs()}") from None
         else:
             run_stub(self.agent, *args)
         return wait_until(self.x_windows, 30, what="the X_ copy's window")[0]
@@ -202,6 +206,13 @@ class Product:
         if not self.notify_out.exists():
             return []
         return [tuple(map(int, l.split())) for l in self.notify_out.read_text().splitlines() if l.strip()]
+
+    def logs(self):
+        """Every log file of the install folder, for a failure's message."""
+        out = []
+        for f in sorted(self.install.glob("*.log")):
+            out.append(f"--- {f.name}\n" + f.read_text(encoding="latin-1")[-4000:])
+        return "\n".join(out) or "(no log file)"
 
     def log(self):
         p = self.install / "X_Agent.log"

@@ -5,7 +5,7 @@ import pathlib
 import shutil
 import subprocess
 
-from winelib import exe, run, start, wait_until, winpath
+from winelib import exe, run, start_until, wait_until, winpath
 
 
 def proctool(*args, mode=None, timeout=60):
@@ -51,8 +51,7 @@ class App:
                 f.unlink()
         args = [self.path, "/report=" + winpath(self.report), "/ready=" + winpath(ready),
                 f"/lifetime={lifetime}"] + ["/window=" + w for w in windows] + list(extra)
-        self.proc = start(args)
-        keys = wait_until(lambda: read_keys(ready), 30, what=f"{tag} ready")
+        self.proc, keys = start_until(args, lambda: read_keys(ready), 30, f"{tag} ready")
         self.pid = int(keys["pid"])
         self.hwnds = [int(keys[f"hwnd{i}"]) for i in range(len(windows))]
 

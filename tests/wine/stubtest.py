@@ -180,6 +180,17 @@ def patch(path, offset, data):
         f.write(data)
 
 
+def spoil_last_check_value(path):
+    """Inverts the Adler-32 that ends the last item's zlib stream (the four
+    bytes before the trailer): every deflate block stays intact, so the only
+    right outcome is zlib's data error once the whole stream is inflated."""
+    off = trailer_offset(path) - 4
+    with open(path, "rb") as f:
+        f.seek(off)
+        check = f.read(4)
+    patch(path, off, bytes(b ^ 0xFF for b in check))
+
+
 def trailer_offset(path):
     """File offset of the 74-byte trailer of a package file."""
     data = pathlib.Path(path).read_bytes()

@@ -9,7 +9,7 @@ import winelib
 from winelib import case, fresh_dir, winpath, wait_until
 from guidriver import Driver
 from httpservers import FaultServer, Nginx
-from stubtest import Setup, run_stub, fnv1a64, write_random, patch, trailer_offset
+from stubtest import Setup, run_stub, fnv1a64, write_random, spoil_last_check_value
 
 TOKEN = "WEB-TOKEN-1"
 
@@ -222,7 +222,7 @@ def download_is_deleted_after_a_decompression_error():
     s.add_engine()
     s.add_file(w / "text.txt", compression=9)
     real = s.build()
-    patch(real, trailer_offset(real) - 60, b"\xff\x00\xff\x00\xff\x00")
+    spoil_last_check_value(real)
     with Nginx(w) as web:
         shutil.copy(real, web.root / real.name)
         stub = web_stub(w, f"http://127.0.0.1:{web.port}", real)

@@ -88,9 +88,53 @@ def run(args, timeout=60, cwd=None, env=None, check=False):
 
 
 def start(args, cwd=None, env=None, stdout=None):
+    """Starts a Windows program and returns at once. Its standard error goes
+    to a temporary file (a file, not a pipe: see run), which explain() shows."""
+    import tempfile
     args = [str(a) for a in args]
-    return subprocess.Popen([WINE] + args, cwd=cwd, env=wine_env(env),
-                            stdout=stdout or subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    err = tempfile.TemporaryFile()
+    p = subprocess.Popen([WINE] + args, cwd=cwd, env=wine_env(env),
+                         stdout=stdout or subprocess.DEVNULL, stderr=err)
+    p.errfile = err
+    return p
+
+
+def explain(proc):
+    """What a started program left behind: still running, or its exit code,
+    and the end of its standard error."""
+    state = "still running" if proc.poll() is None else f"exit code {proc.returncode}"
+    err = ""
+    f = getattr(proc, "errfile", None)
+    if f is not None:
+        f.seek(0)
+        err = f.read()[-2000:].decode("latin-1").strip()
+    return f"{state}; stderr: {err or '(empty)'}"
+
+
+def start_until(args, ready, timeout, what, cwd=None, env=None, attempts=3):
+    """Starts a program and waits until ready() holds. A program that ends
+    before it is ready never ran its own work (Wine now and then fails a
+    start while it loads the program): it is started again, at most
+    attempts times in all, and every retry is logged. Returns (process,
+    value of ready)."""
+    for attempt in range(1, attempts + 1):
+        proc = start(args, cwd=cwd, env=env)
+        end = time.time() + timeout
+        while time.time() < end:
+            v = ready()
+            if v:
+                return proc, v
+            if proc.poll() is not None:
+                break
+            time.sleep(0.1)
+        v = ready()
+        if v:
+            return proc, v
+        if proc.poll() is None:
+            raise AssertionError(f"timed out waiting for {what} ({explain(proc)})")
+        print(f"RETRY {what}: the program ended before it was ready ({explain(proc)}); "
+              f"start {attempt + 1} of {attempts}", flush=True)
+    raise AssertionError(f"{what}: the program ended before it was ready, {attempts} times ({explain(proc)})")
 
 
 def wine_user():
@@ -140,8 +184,8 @@ class DebugViewer:
         ready = self.out.with_suffix(".ready")
         if ready.exists():
             ready.unlink()
-        self.proc = start([exe("dbgview.exe"), "/out=" + winpath(self.out), "/ready=" + winpath(ready)])
-        wait_until(ready.exists, 30, what="debug viewer")
+        self.proc, _ = start_until([exe("dbgview.exe"), "/out=" + winpath(self.out), "/ready=" + winpath(ready)],
+                                   ready.exists, 30, "debug viewer")
         return self
 
     def text(self):

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "process/startretry_win.h"
+
 int main(int argc, char** argv) {
   bool wait = true, hide = false;
   std::string cwd;
@@ -35,8 +37,8 @@ int main(int argc, char** argv) {
     si.wShowWindow = SW_HIDE;
   }
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, cl.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.empty() ? nullptr : cwd.c_str(),
-                      &si, &pi)) {
+  auto note = [](const std::string& text) { std::fprintf(stderr, "launch: %s\n", text.c_str()); };
+  if (!CreateProcessRetryingA(nullptr, cl, 0, cwd.empty() ? nullptr : cwd.c_str(), si, pi, note)) {
     std::fprintf(stderr, "launch: cannot start (error %lu): %s\n", GetLastError(), cl.c_str());
     return 3;
   }

@@ -19,6 +19,8 @@
 #include <cstring>
 #include <string>
 
+#include "process/startretry_win.h"
+
 namespace {
 
 UINT g_msg = 0;
@@ -123,7 +125,11 @@ int main(int argc, char** argv) {
     std::memset(&si, 0, sizeof(si));
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi;
-    if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 2;
+    auto note = [](const std::string& text) { std::fprintf(stderr, "notifyclient: %s\n", text.c_str()); };
+    if (!CreateProcessRetryingA(nullptr, cmd, 0, nullptr, si, pi, note)) {
+      std::fprintf(stderr, "notifyclient: cannot start (error %lu): %s\n", GetLastError(), cmd.c_str());
+      return 2;
+    }
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "paths/utils.h"
+#include "process/startretry_win.h"
 
 namespace {
 
@@ -125,7 +126,8 @@ void StartDialogHost(const std::string& tag, int64_t ms) {
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+  auto note = [](const std::string& text) { std::fprintf(stderr, "testengine: %s\n", text.c_str()); };
+  if (!CreateProcessRetryingA(nullptr, cmd, 0, nullptr, si, pi, note)) return;
   // Wait until the window exists, so the stub never finds the dialog missing by a race.
   std::string cls = kDialogClassBase + tag;
   for (int i = 0; i < 500 && !FindWindowA(cls.c_str(), nullptr); ++i) Sleep(10);
