@@ -171,7 +171,7 @@ class Product:
 
     def x_windows(self):
         """(hwnd, pid) of each X_ copy window."""
-        out = winelib.run([exe("guidriver.exe"), "windows"]).stdout
+        out = winelib.run([exe("guidriver.exe"), "windows"], expect_output=True).stdout
         rows = []
         for line in out.splitlines():
             parts = line.split("\t")
@@ -184,7 +184,7 @@ class Product:
         # The window list comes from another Wine process, whose start Wine
         # now and then fails: an empty list is asked again, briefly.
         hwnd = wait_until(self.x_windows, 15, what="the X_ copy's window")[0][0]
-        r = winelib.run([exe("guidriver.exe"), "sendto", hwnd, 1125, command, value])
+        r = winelib.run([exe("guidriver.exe"), "sendto", hwnd, 1125, command, value], expect_output=True)
         m = re.search(r"result=(-?\d+)", r.stdout)
         if not m:
             raise AssertionError(f"no answer to command {command}: {r.stdout} {r.stderr}")
@@ -227,7 +227,7 @@ class Product:
         return dict(l.split("=", 1) for l in self.report.read_text(encoding="latin-1").splitlines() if "=" in l)
 
     def program_running(self):
-        out = winelib.run([exe("proctool.exe"), "running", winpath(self.program)]).stdout.strip()
+        out = winelib.run([exe("proctool.exe"), "running", winpath(self.program)], expect_output=True).stdout.strip()
         return out == "TRUE"
 
 

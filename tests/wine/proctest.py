@@ -13,14 +13,14 @@ def proctool(*args, mode=None, timeout=60):
     argv = [exe("proctool.exe")]
     if mode:
         argv.append("--list=" + mode)
-    r = run(argv + [str(a) for a in args], timeout=timeout)
+    r = run(argv + [str(a) for a in args], timeout=timeout, expect_output=True)
     lines = r.stdout.splitlines()
     return (lines[0].strip() if lines else ""), r.returncode
 
 
 def proctool_lines(*args, mode=None):
     argv = [exe("proctool.exe")] + (["--list=" + mode] if mode else []) + [str(a) for a in args]
-    return run(argv, timeout=60).stdout.splitlines()
+    return run(argv, timeout=60, expect_output=True).stdout.splitlines()
 
 
 def read_keys(path):

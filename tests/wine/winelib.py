@@ -63,11 +63,26 @@ def winpath(p):
     return "Z:" + str(pathlib.Path(p).resolve()).replace("/", "\\")
 
 
-def run(args, timeout=60, cwd=None, env=None, check=False):
+def run(args, timeout=60, cwd=None, env=None, check=False, expect_output=False):
     """Runs a Windows program (first argument: unix path) and waits for it.
 
     Output goes through temporary files, not pipes: a program it starts (an
-    X_ copy, a batch) inherits the handles and would keep a pipe open."""
+    X_ copy, a batch) inherits the handles and would keep a pipe open.
+    expect_output: the program always prints something once it runs, so an
+    end with no output at all is Wine failing the start before the program
+    ran; it is run again (three runs in all), and each retry is logged."""
+    for attempt in range(1, 4):
+        r = _run_once(args, timeout, cwd, env)
+        if not expect_output or r.stdout.strip() or r.stderr.strip() or attempt == 3:
+            break
+        print(f"RETRY {pathlib.Path(str(args[0])).name}: ended with code {r.returncode} and no output; "
+              f"run {attempt + 1} of 3", flush=True)
+    if check and r.returncode != 0:
+        raise AssertionError(f"{args} exited with {r.returncode}\n{r.stdout}\n{r.stderr}")
+    return r
+
+
+def _run_once(args, timeout, cwd, env):
     import tempfile
     args = [str(a) for a in args]
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -80,11 +95,8 @@ def run(args, timeout=60, cwd=None, env=None, check=False):
             raise
         out.seek(0)
         err.seek(0)
-        r = subprocess.CompletedProcess([WINE] + args, code, out.read().decode("latin-1"),
-                                        err.read().decode("latin-1"))
-    if check and r.returncode != 0:
-        raise AssertionError(f"{args} exited with {r.returncode}\n{r.stdout}\n{r.stderr}")
-    return r
+        return subprocess.CompletedProcess([WINE] + args, code, out.read().decode("latin-1"),
+                                           err.read().decode("latin-1"))
 
 
 def start(args, cwd=None, env=None, stdout=None):
