@@ -29,8 +29,10 @@ status=0
 ctest "${args[@]}" -R '^wine_' --repeat "until-fail:$repeat" --stop-on-failure "$@" || status=$?
 if [ $status -ne 0 ]; then
   echo "== first failure of the repeated Wine run:"
-  log=Testing/Temporary/LastTest.log
-  # Each failing case prints "FAIL <case>"; the test names come from ctest's log.
-  grep -E '^[0-9]+/[0-9]+ Test: |^FAIL ' "$log" | grep -B1 '^FAIL ' || echo "(no failing case named; see the output above)"
+  log=$(ls -t Testing/Temporary/LastTest.log* 2>/dev/null | head -n 1)
+  # Each failing case prints "FAIL <case>"; the test it belongs to is the
+  # last "Test: <name>" line above it in ctest's log.
+  awk '/^[0-9]+\/[0-9]+ Test: /{test=$3} /^FAIL /{print test ": " $0; n++} END{exit n == 0}' "$log" \
+    || echo "(no failing case named; see the output above)"
 fi
 exit $status

@@ -64,11 +64,11 @@ class Driver:
         cmd = [self.exe] + opts + [str(a) for a in args]
         limit = timeout or self.timeout_ms / 1000 + 30
         try:
-            r = winelib.run(cmd, timeout=limit)
+            r = winelib.run(cmd, timeout=limit, expect_output=args[:1] == ("windows",))
         except subprocess.TimeoutExpired:
             # The driver ends by itself (its watchdog) once it runs, so this
             # was a Wine process start that never got going; nothing was done.
-            r = winelib.run(cmd, timeout=limit)
+            r = winelib.run(cmd, timeout=limit, expect_output=args[:1] == ("windows",))
         if check and r.returncode != 0:
             raise DriverError(f"guidriver {' '.join(map(str, args))} failed ({r.returncode}): "
                               f"{r.stderr.strip()}")

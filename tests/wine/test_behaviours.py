@@ -19,7 +19,7 @@ NO_WININET = {"WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe,wininet="}
 
 def windows_of_class(cls):
     """(hwnd, visible, pid) of the top-level windows of a class."""
-    out = winelib.run([exe("guidriver.exe"), "windows"]).stdout
+    out = winelib.run([exe("guidriver.exe"), "windows"], expect_output=True).stdout
     rows = []
     for line in out.splitlines():
         parts = line.split("\t")

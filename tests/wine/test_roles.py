@@ -26,7 +26,7 @@ def agent(w, debug_log=True):
 
 
 def x_window():
-    out = winelib.run([exe("guidriver.exe"), "windows"]).stdout
+    out = winelib.run([exe("guidriver.exe"), "windows"], expect_output=True).stdout
     return [line.split("\t") for line in out.splitlines() if f"\t{X_CLASS}\t" in line]
 
 

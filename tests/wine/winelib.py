@@ -63,20 +63,35 @@ def winpath(p):
     return "Z:" + str(pathlib.Path(p).resolve()).replace("/", "\\")
 
 
+# What Wine's loader prints when it failed to start the program itself
+# (ERROR_INTERNAL_ERROR while creating the process): the program never ran.
+WINE_START_FAILED = "ShellExecuteEx failed: Internal error"
+
+
+def start_failed(r, expect_output=False):
+    """Why a finished run never ran the program, or None."""
+    if r.returncode != 0 and WINE_START_FAILED in r.stderr:
+        return "Wine failed to start it (internal error)"
+    if expect_output and not r.stdout.strip() and not r.stderr.strip():
+        return f"ended with code {r.returncode} and no output"
+    return None
+
+
 def run(args, timeout=60, cwd=None, env=None, check=False, expect_output=False):
     """Runs a Windows program (first argument: unix path) and waits for it.
 
     Output goes through temporary files, not pipes: a program it starts (an
     X_ copy, a batch) inherits the handles and would keep a pipe open.
-    expect_output: the program always prints something once it runs, so an
-    end with no output at all is Wine failing the start before the program
-    ran; it is run again (three runs in all), and each retry is logged."""
+    A run that never started the program (see start_failed) is run again,
+    three runs in all, and each retry is logged. expect_output: the program
+    always prints something once it runs, so an end with no output at all is
+    also a start that failed before the program ran."""
     for attempt in range(1, 4):
         r = _run_once(args, timeout, cwd, env)
-        if not expect_output or r.stdout.strip() or r.stderr.strip() or attempt == 3:
+        why = start_failed(r, expect_output)
+        if why is None or attempt == 3:
             break
-        print(f"RETRY {pathlib.Path(str(args[0])).name}: ended with code {r.returncode} and no output; "
-              f"run {attempt + 1} of 3", flush=True)
+        print(f"RETRY {pathlib.Path(str(args[0])).name}: {why}; run {attempt + 1} of 3", flush=True)
     if check and r.returncode != 0:
         raise AssertionError(f"{args} exited with {r.returncode}\n{r.stdout}\n{r.stderr}")
     return r

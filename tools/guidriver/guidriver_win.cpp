@@ -427,12 +427,16 @@ int Send(HWND w, const std::string& msgText, const std::string& wpText, const st
 }
 
 int ListWindows() {
-  for (HWND w : TopWindows("")) {
+  // The count line is printed even for no windows, so a caller can tell an
+  // empty list from a run that never started.
+  std::vector<HWND> all = TopWindows("");
+  for (HWND w : all) {
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
     printf("%s\t%s\tvisible=%d\tpid=%lu\t%s\n", Hex(reinterpret_cast<uintptr_t>(w)).c_str(), ClassOf(w).c_str(),
            IsWindowVisible(w) ? 1 : 0, static_cast<unsigned long>(pid), Escape(TextOf(w)).c_str());
   }
+  printf("windows=%u\n", static_cast<unsigned>(all.size()));
   return 0;
 }
 
