@@ -1,6 +1,8 @@
 // The extraction engine over an environment held in memory. Whatever the
 // volumes hold, the run must end, write only plain files inside the target
-// folder, keep its memory within a fixed bound, and never report success
+// folder under UTF-8 names (marked names as they are, unmarked ones through
+// a code page that turns some bytes into dots and separators), keep its
+// memory within a fixed bound, and never report success
 // (checksum result true and an engine entry) for a package that it could not
 // read whole.
 //
@@ -22,6 +24,7 @@
 #include "package/checksum.h"
 #include "package/gfileinfo.h"
 #include "package/pkgfile.h"
+#include "paths/utf8.h"
 #include "paths/utils.h"
 #include "setup/setupflow.h"
 #include "setup/unpack.h"
@@ -78,14 +81,38 @@ bool IsDeviceName(const std::string& name) {
   static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char* d : kDevices)
     if (base == d) return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+  if (base.size() < 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) return false;
+  // The superscript digits 1-3, as one ANSI byte or in UTF-8.
+  const std::string digit = base.substr(3);
+  if (digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3") return true;
+  return base.size() == 4 &&
          ((base[3] >= '0' && base[3] <= '9') || base[3] == '\xB9' || base[3] == '\xB2' || base[3] == '\xB3');
+}
+
+// The machine's ANSI code page: Latin-1, except for bytes that become a dot,
+// a blank and the separators, as conversions of some code pages do. A name
+// that is plain as bytes may so become unsafe only after conversion.
+std::string HostileCodePage(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (uint8_t(c)) {
+      case 0xA0: out += ' '; break;
+      case 0xA5: out += '\\'; break;
+      case 0xAE: out += '.'; break;
+      case 0xAF: out += '/'; break;
+      case 0xBA: out += ':'; break;
+      default: AppendUtf8(out, uint8_t(c));
+    }
+  }
+  return out;
 }
 
 // A path the engine may write: a plain file name right inside the target folder.
 void CheckTargetPath(const std::string& path) {
   if (path.compare(0, kTarget.size() + 1, kTarget + "\\") != 0) Finding("write outside the target folder: " + path);
   std::string name = path.substr(kTarget.size() + 1);
+  // Paths are UTF-8: marked names are checked, unmarked ones converted.
+  if (!IsValidUtf8(name)) Finding("write to a name that is not UTF-8: " + name);
   bool onlyDots = name.find_first_not_of(". ") == std::string::npos;
   if (onlyDots || name.find_first_of("\\/:") != std::string::npos || IsDeviceName(name))
     Finding("write to a name that is no plain file: " + name);
@@ -212,6 +239,8 @@ class MemEnv : public UnpackEnv {
   void PumpMessagesFor(uint32_t ms) override {}
   uint64_t Tick() override { return ++tick; }
   void Debug(const std::string& line) override {}
+  // Counted: the engine holds the converted name as it would on Windows.
+  std::string AnsiNameToPath(const std::string& name) override { return HostileCodePage(name); }
 
   Options opt;
   std::map<std::string, FileState> files;

@@ -18,6 +18,27 @@ open("stub.exe", "wb").write(bytes(b))
 open("engine.exe", "wb").write(b"MZ engine " * 20)
 open("data.txt", "wb").write(b"line of text\r\n" * 40)
 open("empty.txt", "wb").write(b"")
+# Names the packer marks as UTF-8 (a device name among them, which the stub skips).
+import os
+os.mkdir("names")
+for n in ("M\u00fcller.txt", "\u65e5\u672c.txt", "\u03a9mega.txt", "COM\u00b9.log"):
+    open(os.path.join("names", n), "wb").write(n.encode() * 3)
+# Names the packer would not write: unmarked ANSI bytes (some of which the
+# extraction target's code page turns into dots and separators) and marked
+# names that are not UTF-8. Stored items, checksum 1234.
+import struct
+def item(payload, stored):
+    return struct.pack("<i", -len(payload) if stored else len(payload)) + payload
+stub = bytearray(0x200)
+stub[0:2] = b"MZ"
+stub[0x100:0x104] = b"PE\0\0"
+headers = [b"|M\xfcller.txt|0|", b"|\xae\xae|0|", b"|a\xafb.txt|0|", b"|COM\xb9|0|", b"|\xc0\xae\xc0\xae|0|utf8|",
+           b"|M\xfcller.txt|0|utf8|", b"|\xed\xa0\x80.txt|0|utf8|", b"|Set\xc3\xbcp.exe* /N=\xce\xa9|0|utf8|"]
+chain = item(b"\x02\x01English\x01s0=Setup\x01\x02", False) + item(b"|http://|.info|.exe||0|", False)
+chain += b"".join(item(h + b"\0" + b"x", True) for h in headers)
+trailer = struct.pack("<BBHIIII8s9IBBBBBBI", 1, 2, 0, len(stub), len(headers), 0x4A3B2C1D, 1234, b"\0" * 8,
+                      *[0] * 9, 0, 0, 0, 0, 0, 0, 74)
+open("rawnames.exe", "wb").write(bytes(stub) + chain + trailer)
 PY
 cat > plain.txt <<'M'
 [package]
@@ -78,8 +99,22 @@ engine =
 source = data.txt
 compression = stored
 M
-for m in plain summed web span; do "$packer" build "$m.txt" >/dev/null; done
-cp plain.exe summed.exe web.exe span.exe span.exe.002 "$out/package/"
+cat > names.txt <<'M'
+[package]
+stub = stub.exe
+output = names.exe
+checksum = 0
+[language English]
+s0 = Setup
+[file]
+source = engine.exe
+engine = /LANG=DE
+[file]
+source = names/
+compression = stored
+M
+for m in plain summed web span names; do "$packer" build "$m.txt" >/dev/null; done
+cp plain.exe summed.exe web.exe span.exe span.exe.002 names.exe rawnames.exe "$out/package/"
 "$packer" inform "$out/package/inform.txt" --token PRODUCT --body "New <B>version</B>|x" >/dev/null
 "$packer" inform "$out/package/inform-scrambled.txt" --token PRODUCT --body "Hello" --scrambled >/dev/null
 
@@ -101,6 +136,8 @@ cases = {
     "read-fails": (0x40, 700, [vol("plain.exe")]),
     "short-reads": (0x80, 0, [vol("span.exe"), vol("span.exe.002")]),
     "write-fails": (0xC0, 100, [vol("plain.exe")]),
+    "names": (0x00, 0, [vol("names.exe")]),
+    "raw-names": (0x00, 0, [vol("rawnames.exe")]),
 }
 for name, (opt, fault, vols) in cases.items():
     data = bytes([opt, fault & 0xFF, fault >> 8]) + mark.join(vols)

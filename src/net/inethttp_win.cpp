@@ -9,6 +9,7 @@
 
 #include "net/http.h"
 #include "paths/utils_win.h"
+#include "paths/widepath_win.h"
 #include "paths/zdebug.h"
 
 namespace {
@@ -202,22 +203,22 @@ std::string NameOf(const std::string& path) {
 // "name" itself and unrelated files such as "name.log".
 template <typename Fn>
 void ForEachPartial(const std::string& localFile, Fn fn) {
-  WIN32_FIND_DATAA fd;
-  HANDLE find = FindFirstFileA((localFile + ".*").c_str(), &fd);
+  WIN32_FIND_DATAW fd;
+  HANDLE find = FindFirstFileW(WidePath(localFile + ".*").c_str(), &fd);
   if (find == INVALID_HANDLE_VALUE) return;
   std::string base = NameOf(localFile);
   do {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    std::string name = fd.cFileName;
+    std::string name = PathFromWide(fd.cFileName);
     if (!IsPartialFileName(base, name)) continue;
     int64_t size = int64_t(fd.nFileSizeHigh) << 32 | fd.nFileSizeLow;
     fn(localFile + name.substr(base.size()), size);
-  } while (FindNextFileA(find, &fd));
+  } while (FindNextFileW(find, &fd));
   FindClose(find);
 }
 
 void DeletePartials(const std::string& localFile) {
-  ForEachPartial(localFile, [](const std::string& path, int64_t) { DeleteFileA(path.c_str()); });
+  ForEachPartial(localFile, [](const std::string& path, int64_t) { DeleteFileW(WidePath(path).c_str()); });
 }
 
 // The partial file to resume: the largest non-empty one.
@@ -256,7 +257,9 @@ bool AbortedAfterWait() {
 
 const char kAborted[] = "Download Aborted";
 
-std::string SaveError(const std::string& path) { return "Unable to save File <P>File: " + path; }
+std::string SaveError(const std::string& path) {
+  return "Unable to save File <P>File: " + PathInCodePage(path, CP_ACP);
+}
 
 // Reads the body of h into the partial file (or content) as planned.
 void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& localFile, const std::string& partial,
@@ -271,7 +274,7 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
       done = have;
     }
     if (plan != HttpPlan::Complete) {
-      file = CreateFileA(partial.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+      file = CreateFileW(WidePath(partial).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                          plan == HttpPlan::Resume ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
       LARGE_INTEGER end = {};
       if (file != INVALID_HANDLE_VALUE && plan == HttpPlan::Resume &&
@@ -346,8 +349,9 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
   if (AbortedAfterWait()) error = kAborted;  // what arrived stays in the partial file
   if (done == size) {
     if (!localFile.empty()) {
-      DeleteFileA(localFile.c_str());
-      if (!MoveFileA(partial.c_str(), localFile.c_str()) && error.empty()) error = SaveError(localFile);
+      DeleteFileW(WidePath(localFile).c_str());
+      if (!MoveFileW(WidePath(partial).c_str(), WidePath(localFile).c_str()) && error.empty())
+        error = SaveError(localFile);
     }
   } else if (error.empty()) {
     // A broken connection must not pass for success: the partial file stays
@@ -375,7 +379,8 @@ ProbeResult Probe(const std::string& url, HttpAnswer& a) {
 
 int64_t FileSizeOf(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA fa;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &fa) || (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+  if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &fa) ||
+      (fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return -1;
   return int64_t(fa.nFileSizeHigh) << 32 | fa.nFileSizeLow;
 }
@@ -497,12 +502,12 @@ bool InternetConnected(std::string& error) {
 std::string DescribeHttpErrorPage(const std::string& localFile, const std::string& content, const std::string& url,
                                   const std::string& defaultText, bool iisHint) {
   std::string text = content;
-  DWORD attributes = localFile.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(localFile.c_str());
+  DWORD attributes = localFile.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(WidePath(localFile).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     // An existing file stands for what was downloaded even when it cannot
     // be read: the caller's content says nothing about it.
     text.clear();
-    HANDLE f = CreateFileA(localFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE f = CreateFileW(WidePath(localFile).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f != INVALID_HANDLE_VALUE) {
       // The head of the file is enough to recognise a page.

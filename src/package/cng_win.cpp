@@ -9,6 +9,7 @@
 
 #include "package/cngapi_win.h"
 #include "paths/utils_win.h"
+#include "paths/widepath_win.h"
 
 namespace {
 bool Ok(NTSTATUS s) { return s >= 0; }
@@ -82,7 +83,7 @@ bool CngSha256File(const std::string& path, std::string& digest, std::string& er
     error = "no CNG on this system";
     return false;
   }
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE f = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (f == INVALID_HANDLE_VALUE) {
     error = "cannot open " + path + ": " + LastErrorText();

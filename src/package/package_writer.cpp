@@ -13,7 +13,11 @@
 #include <random>
 #include <thread>
 
+#include "package/item_name.h"
+#include "package/item_name_shown.h"
 #include "package/pkgfile.h"
+#include "paths/pathio.h"
+#include "paths/utf8.h"
 #include "paths/utils.h"
 #include "package/checksum.h"
 
@@ -44,12 +48,6 @@ PackRandom& ProcessRandom() {
 }
 
 constexpr int kTokenBytes = 25;  // 50 characters once written as shifted hex
-
-std::string ItemHeader(const std::string& headerName, uint32_t dosTime) {
-  std::string h = "|" + headerName + "|" + std::to_string(dosTime) + "|";
-  h += '\0';
-  return h;
-}
 
 std::string ScrambleTokenWith(const std::string& plain, PackRandom& rng) {
   if (plain.size() > kMaxTokenLength) return "";
@@ -185,8 +183,9 @@ std::string RawItem(const std::string& payload, bool stored) {
   return std::string(reinterpret_cast<char*>(len), 4) + payload;
 }
 
-std::string FileItem(const std::string& headerName, uint32_t dosTime, const std::string& content, int level) {
-  std::string plain = ItemHeader(headerName, dosTime) + content;
+std::string FileItem(const std::string& headerName, uint32_t dosTime, const std::string& content, int level,
+                     NameEncoding encoding) {
+  std::string plain = ItemHeader(headerName, dosTime, encoding) + '\0' + content;
   if (level == kStoredLevel) return RawItem(plain, true);
   uLongf size = compressBound(uLong(plain.size()));
   std::string out(size, '\0');
@@ -300,8 +299,12 @@ constexpr size_t kChunk = 65536;
 // Largest deflate output for n input bytes fed with a sync flush.
 int64_t WorstDeflate(int64_t n) { return n + (n >> 10) + 32; }
 
+// The header text with its closing 0x00. Names come from UTF-8 sources: a
+// non-ASCII name field (engine arguments included) is marked as UTF-8, an
+// ASCII one stays unmarked and so the same bytes as ever.
 std::string HeaderOf(const PackFile& file) {
-  return ItemHeader(file.engine ? file.name + "*" + file.engineArgs : file.name, file.dosTime);
+  const std::string field = file.engine ? file.name + "*" + file.engineArgs : file.name;
+  return ItemHeader(field, file.dosTime, EncodingForSourceName(field)) + '\0';
 }
 
 // Smallest room worth starting an item in: the header and some content.
@@ -457,8 +460,6 @@ class ItemCompressor {
       }
       Piece& p = pieces_[index];
       const PackFile& f = plan_.files[p.file];
-      std::string headerName = f.name;
-      if (f.engine) headerName += "*" + f.engineArgs;
       Source src;
       src.pos = p.offset;
       src.stop = p.offset + p.length;
@@ -470,7 +471,7 @@ class ItemCompressor {
         src.file = OpenSharedRead(f.sourcePath);
         ok = src.file && SeekTo(src.file, int64_t(p.offset));
       }
-      ok = ok && DeflateWhole(ItemHeader(headerName, f.dosTime), src, f.level, data);
+      ok = ok && DeflateWhole(HeaderOf(f), src, f.level, data);
       if (src.file) std::fclose(src.file);
       {
         std::lock_guard<std::mutex> lock(mu_);
@@ -538,7 +539,7 @@ struct Writer {
     std::string path = volume == 1 ? firstPath : VolumePath(firstPath, volume);
     finals.push_back(path);
     temps.push_back(path + ".part");
-    out = std::fopen(temps.back().c_str(), "w+b");
+    out = OpenPath(temps.back(), "w+b");
     if (!out) return Fail("cannot create " + temps.back());
     pos = 0;
     itemsInVolume = 0;
@@ -563,7 +564,7 @@ struct Writer {
     }
     out = nullptr;
     uint32_t sum = plan.checksum ? PackageChecksum(temps.back(), kTrailerSize) : kUncheckedVolume;
-    std::FILE* f = std::fopen(temps.back().c_str(), "r+b");
+    std::FILE* f = OpenPath(temps.back(), "r+b");
     uint8_t v[4];
     PutU32(v, sum);
     bool ok = f && SeekTo(f, pos - kTrailerSize + 16) && std::fwrite(v, 1, 4, f) == 4;
@@ -747,6 +748,15 @@ PackResult WritePackage(const PackagePlan& plan, const std::string& outPath, con
     if (f.name.empty() || f.name.find_first_of("|*") != std::string::npos || f.name.find('\0') != std::string::npos ||
         f.engineArgs.find('|') != std::string::npos) {
       res.error = "bad file name in the package: \"" + f.name + "\"";
+      return res;
+    }
+    // A source name can be any bytes (Linux file names are); one that is not
+    // UTF-8 would be marked as UTF-8 and then skipped by every stub.
+    if (!IsValidUtf8(f.name) || !IsValidUtf8(f.engineArgs)) {
+      const std::string from = f.sourcePath.empty() ? "" : " (from " + ShownUtf8(f.sourcePath) + ")";
+      res.error = IsValidUtf8(f.name) ? "the engine arguments of \"" + f.name + "\" are not valid UTF-8: \"" +
+                                            ShownUtf8(f.engineArgs) + "\""
+                                      : "file name is not valid UTF-8: \"" + ShownUtf8(f.name) + "\"" + from;
       return res;
     }
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "package/gfileinfo.h"
+#include "package/item_name.h"
 
 constexpr int kStoredLevel = -1;  // PackFile::level: store the bytes as they are
 
@@ -19,7 +20,7 @@ struct PackLanguage {
 };
 
 struct PackFile {
-  std::string name;        // name in the setup folder (no folders)
+  std::string name;        // name in the setup folder (no folders), UTF-8
   std::string content;     // the bytes, unless sourcePath is set
   std::string sourcePath;  // read from this file when not empty
   uint32_t dosTime = 0;    // DOS date (high 16 bits) and time; 0 = time of extraction
@@ -90,9 +91,12 @@ std::string BuildHeaderString(const PackagePlan& plan);    // "|url|info|agent|t
 std::string BuildWebSetupString(const PackagePlan& plan);  // "|base|file|always|token|size|" [+ "sha256|"]
 // One item of the chain: signed length word + payload.
 std::string RawItem(const std::string& payload, bool stored);
-// A file item: "|name|dosdate|" + 0x00 + content, zlib-compressed (level 0..9)
-// or stored (kStoredLevel). headerName may carry "*" and engine arguments.
-std::string FileItem(const std::string& headerName, uint32_t dosTime, const std::string& content, int level);
+// A file item: "|name|dosdate|" (with "utf8|" when marked, see item_name.h)
+// + 0x00 + content, zlib-compressed (level 0..9) or stored (kStoredLevel).
+// headerName may carry "*" and engine arguments; its bytes are taken as they
+// are, so tests can make any name (WritePackage marks non-ASCII names itself).
+std::string FileItem(const std::string& headerName, uint32_t dosTime, const std::string& content, int level,
+                     NameEncoding encoding = NameEncoding::Ansi);
 // The seed of a reproducible build: a hash of the stub, the header, web and
 // trailer values, the language texts and every file's name, time, level,
 // engine arguments and contents. Paths do not count. False when a source

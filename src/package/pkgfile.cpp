@@ -1,9 +1,11 @@
 #include "package/pkgfile.h"
 
+#include "paths/pathio.h"
+
 std::FILE* OpenSharedRead(const std::string& path) {
   if (path.empty()) return nullptr;
   // The C runtime's fopen on Windows opens with deny-none sharing.
-  return std::fopen(path.c_str(), "rb");
+  return OpenPath(path, "rb");
 }
 
 bool SeekTo(std::FILE* f, int64_t offset) {

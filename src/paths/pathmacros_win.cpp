@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "paths/shelldir_win.h"
+#include "paths/widepath_win.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 
@@ -64,12 +65,11 @@ std::string System16Dir(bool trailingSlash) {
 void SetEnteredValueProvider(EnteredValueProvider provider) { g_provider = provider; }
 
 std::string FullPathName(const std::string& path) {
-  // The "A" function handles at most MAX_PATH characters.
-  char buffer[MAX_PATH + 1] = {};
-  char* filePart = nullptr;
-  DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, &filePart);
-  if (n == 0 || n >= sizeof buffer) return "";
-  return std::string(buffer, n);
+  wchar_t buffer[MAX_PATH + 1] = {};
+  wchar_t* filePart = nullptr;
+  DWORD n = GetFullPathNameW(WidePath(path).c_str(), MAX_PATH + 1, buffer, &filePart);
+  if (n == 0 || n >= MAX_PATH + 1) return "";
+  return PathFromWide(buffer, int(n));
 }
 
 std::string Win32MacroSource::LoggedUserName() { return ::LoggedUserName(); }

@@ -3,6 +3,7 @@
 
 #include "paths/platform.h"
 #include "paths/platform_win.h"
+#include "paths/widepath_win.h"
 
 static uint32_t WinProcessId() { return GetCurrentProcessId(); }
 static uint32_t WinThreadId() { return GetCurrentThreadId(); }
@@ -11,7 +12,7 @@ static bool WinLeadByte(uint8_t c) { return IsDBCSLeadByte(c) != FALSE; }
 static uint32_t WinLocale() { return GetThreadLocale(); }
 static uint32_t WinClusterSize(const std::string& root) {
   DWORD spc = 0, bps = 0, fc = 0, tc = 0;
-  if (!GetDiskFreeSpaceA(root.c_str(), &spc, &bps, &fc, &tc)) return 0;
+  if (!GetDiskFreeSpaceW(WidePath(root).c_str(), &spc, &bps, &fc, &tc)) return 0;
   return spc * bps;
 }
 

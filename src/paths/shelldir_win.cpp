@@ -4,6 +4,7 @@
 
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "paths/widepath_win.h"
 
 namespace {
 
@@ -16,26 +17,26 @@ std::string Slash(const std::string& path, bool trailingSlash) {
 }  // namespace
 
 std::string ShellFolderPath(int csidl, bool trailingSlash) {
-  using Fn = BOOL(WINAPI*)(HWND, LPSTR, int, BOOL);
-  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(DynamicFunction("shell32.dll", "SHGetSpecialFolderPathA")));
+  using Fn = BOOL(WINAPI*)(HWND, LPWSTR, int, BOOL);
+  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(DynamicFunction("shell32.dll", "SHGetSpecialFolderPathW")));
   if (!fn) return "";
-  char buffer[kPathBuffer] = {};
+  wchar_t buffer[kPathBuffer] = {};
   if (!fn(nullptr, buffer, csidl, FALSE)) return "";
-  return Slash(buffer, trailingSlash);
+  return Slash(PathFromWide(buffer), trailingSlash);
 }
 
 std::string ShellFolderPathEx(int csidl, bool trailingSlash) {
-  using Fn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
-  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(DynamicFunction("SHFolder.dll", "SHGetFolderPathA")));
+  using Fn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(DynamicFunction("SHFolder.dll", "SHGetFolderPathW")));
   if (!fn) return "";
-  char buffer[kPathBuffer] = {};
+  wchar_t buffer[kPathBuffer] = {};
   if (fn(nullptr, csidl, nullptr, 0, buffer) != 0) return "";
-  return Slash(buffer, trailingSlash);
+  return Slash(PathFromWide(buffer), trailingSlash);
 }
 
 bool DirectoryExists(const std::string& path) {
   if (path.empty()) return false;
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 

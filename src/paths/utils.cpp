@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "paths/platform.h"
+#include "paths/utf8.h"
 
 // ---------------------------------------------------------------------------
 // text helpers
@@ -434,10 +435,11 @@ int64_t SwitchInt(const std::string& sw, int64_t def) { return SwitchIntIn(Comma
 // ---------------------------------------------------------------------------
 
 // True when the last character is a real backslash, not the trail byte of a
-// double-byte character.
+// double-byte character. Only a path from an 8-bit source can hold one: in
+// UTF-8 no byte of a longer character is a backslash.
 static bool EndsWithBackslash(const std::string& p) {
   if (p.empty() || p.back() != '\\') return false;
-  return p.size() < 2 || !IsLeadByte(uint8_t(p[p.size() - 2]));
+  return p.size() < 2 || !IsLeadByte(uint8_t(p[p.size() - 2])) || IsValidUtf8(p);
 }
 
 std::string QuoteIfBlank(const std::string& path) {
@@ -468,12 +470,13 @@ std::string CollapseDoubleSlashes(const std::string& text, bool removeTrailing) 
   const size_t n = t.size();
   const bool framed = t.front() == t.back();
   const char d = t.front();
+  const bool eightBit = !IsValidUtf8(t);
   // 1-based j: the pair stands at j and j+1; erasing at j leaves j-1 and
   // everything before it in place, so walking downwards is safe.
   for (size_t j = n - 2; j >= 3; --j) {
     if (t[j - 1] != '\\' || t[j] != '\\') continue;
     char before = t[j - 2];
-    if (IsLeadByte(uint8_t(before))) continue;
+    if (eightBit && IsLeadByte(uint8_t(before))) continue;
     if (framed && before == d) continue;
     t.erase(j - 1, 1);
   }

@@ -8,6 +8,7 @@
 #include "paths/platform.h"
 #include "paths/platform_win.h"
 #include "paths/utils.h"
+#include "paths/widepath_win.h"
 #include "paths/zdebug.h"
 
 // ---------------------------------------------------------------------------
@@ -41,14 +42,14 @@ void InitWin32Utils() {
   InstallWin32Platform();
   Platform().processMessages = PumpOnce;
   Platform().localNow = Win32LocalNow;
-  SetProcessCommandLine(GetCommandLineA(), OwnExePathWin());
+  SetProcessCommandLine(PathFromWide(GetCommandLineW()), OwnExePathWin());
 }
 
 HMODULE LoadSystemLibrary(const char* name) {
   if (!name || !*name) return nullptr;
   std::string path = SystemDir(true) + name;
   // Dependencies of the library are then looked up in the system folder too.
-  return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  return LoadLibraryExW(WidePath(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 FARPROC DynamicFunction(const char* library, const char* function, HMODULE* libOut) {
@@ -63,33 +64,33 @@ FARPROC DynamicFunction(const char* library, const char* function, HMODULE* libO
 // ---------------------------------------------------------------------------
 
 std::string WindowsDir(bool trailingSlash) {
-  char buf[261];
-  UINT n = GetWindowsDirectoryA(buf, sizeof buf);
-  if (n == 0 || n >= sizeof buf) return "";
-  return NormalizeDirSlash(std::string(buf, n), trailingSlash);
+  wchar_t buf[261];
+  UINT n = GetWindowsDirectoryW(buf, 261);
+  if (n == 0 || n >= 261) return "";
+  return NormalizeDirSlash(PathFromWide(buf, int(n)), trailingSlash);
 }
 
 std::string SystemDir(bool trailingSlash) {
-  char buf[261];
-  UINT n = GetSystemDirectoryA(buf, sizeof buf);
-  if (n == 0 || n >= sizeof buf) return "";
-  return NormalizeDirSlash(std::string(buf, n), trailingSlash);
+  wchar_t buf[261];
+  UINT n = GetSystemDirectoryW(buf, 261);
+  if (n == 0 || n >= 261) return "";
+  return NormalizeDirSlash(PathFromWide(buf, int(n)), trailingSlash);
 }
 
 std::string TempDir(bool trailingSlash) {
-  char buf[261];
-  DWORD n = GetTempPathA(sizeof buf, buf);
-  if (n == 0 || n >= sizeof buf) return "";
-  return NormalizeDirSlash(std::string(buf, n), trailingSlash);
+  wchar_t buf[MAX_PATH + 2];
+  DWORD n = GetTempPathW(MAX_PATH + 2, buf);
+  if (n == 0 || n >= MAX_PATH + 2) return "";
+  return NormalizeDirSlash(PathFromWide(buf, int(n)), trailingSlash);
 }
 
 std::string OwnExePathWin() {
-  std::vector<char> buf(MAX_PATH + 1);
+  std::vector<wchar_t> buf(MAX_PATH + 1);
   for (;;) {
-    DWORD n = GetModuleFileNameA(nullptr, buf.data(), DWORD(buf.size()));
+    DWORD n = GetModuleFileNameW(nullptr, buf.data(), DWORD(buf.size()));
     if (n == 0) return "";
     // A full buffer may hold a cut path: try again with a larger one.
-    if (n < buf.size() - 1) return std::string(buf.data(), n);
+    if (n < buf.size() - 1) return PathFromWide(buf.data(), int(n));
     if (buf.size() > 32768) return "";
     buf.resize(buf.size() * 2);
   }
@@ -142,10 +143,21 @@ bool WriteRegString(const std::string& path, const std::string& valueName, const
 std::string ReadIniString(const std::string& file, const std::string& section, const std::string& key,
                           const std::string& def) {
   if (file.empty()) return def;  // an empty name would make the system pick a file of its own
-  std::vector<char> buf(10241);
-  DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buf.data(), DWORD(buf.size()),
-                                     file.c_str());
-  return std::string(buf.data(), n);
+  // The file by its path, wide; names and values stay 8-bit texts in the
+  // ANSI code page, as they are in the file.
+  std::vector<wchar_t> buf(10241);
+  DWORD n = GetPrivateProfileStringW(WideFromAnsi(section).c_str(), WideFromAnsi(key).c_str(),
+                                     WideFromAnsi(def).c_str(), buf.data(), DWORD(buf.size()), WidePath(file).c_str());
+  return AnsiFromWide(buf.data(), int(n));
+}
+
+std::string ReadIniPath(const std::string& file, const std::string& section, const std::string& key,
+                        const std::string& def) {
+  if (file.empty()) return def;
+  std::vector<wchar_t> buf(10241);
+  DWORD n = GetPrivateProfileStringW(WideFromAnsi(section).c_str(), WideFromAnsi(key).c_str(), WidePath(def).c_str(),
+                                     buf.data(), DWORD(buf.size()), WidePath(file).c_str());
+  return PathFromWide(buf.data(), int(n));
 }
 
 int64_t ReadIniInt(const std::string& file, const std::string& section, const std::string& key, int64_t def) {
@@ -155,7 +167,8 @@ int64_t ReadIniInt(const std::string& file, const std::string& section, const st
 bool WriteIniString(const std::string& file, const std::string& section, const std::string& key,
                     const std::string& value) {
   if (file.empty()) return false;
-  return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) != FALSE;
+  return WritePrivateProfileStringW(WideFromAnsi(section).c_str(), WideFromAnsi(key).c_str(),
+                                    WideFromAnsi(value).c_str(), WidePath(file).c_str()) != FALSE;
 }
 
 bool WriteIniInt(const std::string& file, const std::string& section, const std::string& key, int64_t value) {
@@ -166,18 +179,19 @@ bool WriteIniInt(const std::string& file, const std::string& section, const std:
 // system and user information
 // ---------------------------------------------------------------------------
 
+// Names that path macros put into paths: UTF-8, as every path.
 std::string LoggedUserName() {
-  char buf[256];
-  DWORD n = sizeof buf;
-  if (!GetUserNameA(buf, &n)) return "";
-  return Trim(buf);
+  wchar_t buf[257];
+  DWORD n = 257;
+  if (!GetUserNameW(buf, &n)) return "";
+  return Trim(PathFromWide(buf));
 }
 
 std::string ComputerNameText() {
-  char buf[256];
-  DWORD n = sizeof buf;
-  if (!GetComputerNameA(buf, &n)) return "";
-  return Trim(buf);
+  wchar_t buf[257];
+  DWORD n = 257;
+  if (!GetComputerNameW(buf, &n)) return "";
+  return Trim(PathFromWide(buf));
 }
 
 static std::string CurrentVersionKey() {
@@ -185,19 +199,27 @@ static std::string CurrentVersionKey() {
   return IsNtPlatform() ? ReplaceText(key, "Windows", "Windows NT") : key;
 }
 
-std::string RegisteredOwner() { return Trim(ReadRegString(CurrentVersionKey(), "RegisteredOwner", LoggedUserName())); }
+std::string RegisteredOwner() {
+  const char* const kMissing = "\x01";
+  std::string owner = ReadRegString(CurrentVersionKey(), "RegisteredOwner", kMissing);
+  return owner == kMissing ? LoggedUserName() : Trim(PathFromAnsi(owner));
+}
 
-std::string RegisteredOrganization() { return Trim(ReadRegString(CurrentVersionKey(), "RegisteredOrganization", "")); }
+std::string RegisteredOrganization() {
+  return Trim(PathFromAnsi(ReadRegString(CurrentVersionKey(), "RegisteredOrganization", "")));
+}
 
 std::string CurrentDomainName() {
   std::string user = LoggedUserName();
   DWORD sidSize = 0, domSize = 0;
   SID_NAME_USE use;
-  LookupAccountNameA(nullptr, user.c_str(), nullptr, &sidSize, nullptr, &domSize, &use);
+  std::wstring wuser = WidePath(user);
+  LookupAccountNameW(nullptr, wuser.c_str(), nullptr, &sidSize, nullptr, &domSize, &use);
   if (sidSize == 0 || domSize == 0) return "";
-  std::vector<char> sid(sidSize), dom(domSize + 1);
-  if (!LookupAccountNameA(nullptr, user.c_str(), sid.data(), &sidSize, dom.data(), &domSize, &use)) return "";
-  return std::string(dom.data());
+  std::vector<char> sid(sidSize);
+  std::vector<wchar_t> dom(domSize + 1);
+  if (!LookupAccountNameW(nullptr, wuser.c_str(), sid.data(), &sidSize, dom.data(), &domSize, &use)) return "";
+  return PathFromWide(dom.data());
 }
 
 bool IsNtPlatform() {
@@ -274,8 +296,8 @@ POINT CentreInWorkArea(int width, int height) {
 }
 
 bool OpenWithShell(const std::string& fileOrUrl, const std::string& params, int showCmd) {
-  HINSTANCE h = ShellExecuteA(GetDesktopWindow(), nullptr, fileOrUrl.c_str(),
-                              params.empty() ? nullptr : params.c_str(), nullptr, showCmd);
+  HINSTANCE h = ShellExecuteW(GetDesktopWindow(), nullptr, WidePath(fileOrUrl).c_str(),
+                              params.empty() ? nullptr : WidePath(params).c_str(), nullptr, showCmd);
   return reinterpret_cast<intptr_t>(h) > 32;
 }
 

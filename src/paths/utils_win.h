@@ -29,6 +29,10 @@ std::string ReadRegString(const std::string& path, const std::string& valueName,
 bool WriteRegString(const std::string& path, const std::string& valueName, const std::string& value);
 std::string ReadIniString(const std::string& file, const std::string& section, const std::string& key,
                           const std::string& def);
+// A value that is a path: read wide, so that a file written in UTF-16 keeps
+// every character; UTF-8 like every path.
+std::string ReadIniPath(const std::string& file, const std::string& section, const std::string& key,
+                        const std::string& def = "");
 int64_t ReadIniInt(const std::string& file, const std::string& section, const std::string& key, int64_t def);
 bool WriteIniString(const std::string& file, const std::string& section, const std::string& key,
                     const std::string& value);

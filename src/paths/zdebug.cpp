@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "paths/pathio.h"
 #include "paths/platform.h"
 #include "paths/utils.h"
 
@@ -15,6 +16,7 @@ const size_t kBufferSize = 128;
 std::string g_buffer;
 DebugSendFn g_sender = nullptr;
 DebugLockFn g_lock = nullptr;
+DebugTextFormFn g_form = nullptr;
 
 struct Guard {
   Guard() {
@@ -38,9 +40,12 @@ void SendBuffer() {
 
 void SetDebugSender(DebugSendFn fn) { g_sender = fn; }
 void SetDebugLock(DebugLockFn fn) { g_lock = fn; }
+void SetDebugTextForm(DebugTextFormFn fn) { g_form = fn; }
 
-void DebugWrite(const std::string& text) {
+void DebugWrite(const std::string& original) {
   Guard guard;
+  // Whole texts are converted, before they are cut into pieces.
+  const std::string text = g_form ? g_form(original) : original;
   size_t from = 0;
   while (from < text.size()) {
     size_t room = kBufferSize - g_buffer.size();
@@ -76,7 +81,7 @@ char g_dateSep = '/';
 char g_timeSep = ':';
 
 bool LibraryAppend(const std::string& path, const std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "ab");
+  std::FILE* f = OpenPath(path, "ab");
   if (!f) return false;
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (std::fclose(f) != 0) ok = false;
@@ -117,7 +122,8 @@ void AppendLog(const std::string& msg) {
   std::string path = LogFilePath();
   if (path.empty() || !g_appender) return;
   // A line that cannot be written is dropped; the next one tries again.
-  g_appender(path, FormatLogLine(NowDateTime(), CurrentThreadId(), g_logTag, msg, g_dateSep, g_timeSep));
+  g_appender(path, FormatLogLine(NowDateTime(), CurrentThreadId(), g_logTag, g_form ? g_form(msg) : msg, g_dateSep,
+                                 g_timeSep));
 }
 
 void SetLogAppender(LogAppendFn fn) { g_appender = fn ? fn : LibraryAppend; }

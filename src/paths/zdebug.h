@@ -12,6 +12,10 @@ void DebugLinePid(const std::string& text);   // process id in decimal + text + 
 void DebugFlush();
 // Receives every full buffer and every line end (the piece holds at most 128 characters).
 using DebugSendFn = void (*)(const std::string& piece);
+// The form a text takes on the debug channel and in the log (the Win32
+// layer puts paths into the ANSI code page where it can); default: as is.
+using DebugTextFormFn = std::string (*)(const std::string&);
+void SetDebugTextForm(DebugTextFormFn fn);
 void SetDebugSender(DebugSendFn fn);
 // Optional lock around the buffer and the send (true = enter, false = leave);
 // the Win32 layer installs a critical section. Must allow re-entry.

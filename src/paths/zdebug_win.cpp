@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "paths/widepath_win.h"
 #include "paths/zdebug.h"
 
 namespace {
@@ -49,7 +50,7 @@ void SendDebugPiece(const std::string& piece) {
 
 bool AppendSharedFile(const std::string& path, const std::string& bytes) {
   // Append-only access: lines of several processes never overwrite each other.
-  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+  HANDLE h = CreateFileW(WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   SetFilePointer(h, 0, nullptr, FILE_END);
@@ -67,6 +68,7 @@ void InstallDebugChannel() {
   g_debugMsg = RegisterWindowMessageA(".Z_DebugMsg.");
   SetDebugLock(LockChannel);
   SetDebugSender(SendDebugPiece);
+  SetDebugTextForm(LineForAnsiReader);
   SetLogAppender(AppendSharedFile);
   SetLogSeparators(LocaleSeparator(LOCALE_SDATE, '/'), LocaleSeparator(LOCALE_STIME, ':'));
 }

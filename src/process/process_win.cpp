@@ -8,6 +8,7 @@
 #include "paths/platform.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "paths/widepath_win.h"
 #include "paths/zdebug.h"
 #include "process/analizer.h"
 #include "process/psapi_win.h"
@@ -35,11 +36,7 @@ ProcessListMode EffectiveMode() {
   return NtFamily() ? ProcessListMode::Modules : ProcessListMode::ToolHelp;
 }
 
-std::string ShortForm(const std::string& path) {
-  char buf[MAX_PATH * 2];
-  DWORD n = GetShortPathNameA(path.c_str(), buf, sizeof(buf));
-  return n > 0 && n < sizeof(buf) ? std::string(buf, n) : std::string();
-}
+std::string ShortForm(const std::string& path) { return ShortPathOf(path); }
 
 bool Matches(const SoughtProcess& sought, const std::string& full, const std::string& bare) {
   // The short form of the process's path is only worth a system call when
@@ -69,12 +66,12 @@ std::vector<DWORD> ProcessIds(bool* ok = nullptr) {
   }
 }
 
-using QueryImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
+using QueryImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
 
 QueryImageNameFn QueryImageName() {
   // Vista and later only, hence bound by name.
   static QueryImageNameFn fn = reinterpret_cast<QueryImageNameFn>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameW")));
   return fn;
 }
 
@@ -82,17 +79,17 @@ QueryImageNameFn QueryImageName() {
 std::string PathByModule(DWORD pid, std::string& bare) {
   HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
   if (!h) return {};
-  char full[1024] = "";
-  char base[1024] = "";
+  wchar_t full[1024] = L"";
+  wchar_t base[1024] = L"";
   HMODULE mod = nullptr;
   DWORD needed = 0;
   if (PsEnumProcessModules(h, &mod, sizeof(mod), &needed)) {
-    if (!PsGetModuleFileNameExA(h, mod, full, sizeof(full))) full[0] = 0;
-    if (!PsGetModuleBaseNameA(h, mod, base, sizeof(base))) base[0] = 0;
+    if (!PsGetModuleFileNameExW(h, mod, full, 1024)) full[0] = 0;
+    if (!PsGetModuleBaseNameW(h, mod, base, 1024)) base[0] = 0;
   }
   CloseHandle(h);
-  bare = base;
-  return full;
+  bare = PathFromWide(base);
+  return PathFromWide(full);
 }
 
 // Full path through the image name, which also works where the module list
@@ -103,10 +100,10 @@ std::string PathByImageName(DWORD pid, std::string& bare) {
   if (!query) return {};
   HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (!h) return {};
-  char full[1024];
-  DWORD size = sizeof(full);
+  wchar_t full[1024];
+  DWORD size = 1024;
   std::string result;
-  if (query(h, 0, full, &size)) result.assign(full, size);
+  if (query(h, 0, full, &size)) result = PathFromWide(full, int(size));
   CloseHandle(h);
   bare = ExtractFileName(result);
   return result;
@@ -137,13 +134,13 @@ DWORD FindByProcessList(const SoughtProcess& sought, bool modules) { return Find
 DWORD FindBySnapshot(const SoughtProcess& sought) {
   HANDLE snap = ThCreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (!snap) return 0;
-  PROCESSENTRY32 entry;
+  PROCESSENTRY32W entry;
   std::memset(&entry, 0, sizeof(entry));
   entry.dwSize = sizeof(entry);
   DWORD found = 0;
   // The whole snapshot is read: the last match in its order wins.
   for (BOOL ok = ThProcess32First(snap, &entry); ok; ok = ThProcess32Next(snap, &entry)) {
-    std::string exe(entry.szExeFile, strnlen(entry.szExeFile, sizeof(entry.szExeFile)));
+    std::string exe = PathFromWide(entry.szExeFile, int(wcsnlen(entry.szExeFile, MAX_PATH)));
     if (Matches(sought, exe, ExtractFileName(exe))) found = entry.th32ProcessID;
   }
   CloseHandle(snap);

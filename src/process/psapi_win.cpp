@@ -6,7 +6,7 @@ namespace {
 
 using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
-using GetModuleNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+using GetModuleNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
 
 struct PsapiBinding {
   HMODULE lib = nullptr;
@@ -24,8 +24,8 @@ const PsapiBinding& Binding() {
       g_psapi.lib = lib;
       g_psapi.enumProcesses = BindFunction<EnumProcessesFn>(lib, "EnumProcesses");
       g_psapi.enumProcessModules = BindFunction<EnumProcessModulesFn>(lib, "EnumProcessModules");
-      g_psapi.getModuleBaseName = BindFunction<GetModuleNameFn>(lib, "GetModuleBaseNameA");
-      g_psapi.getModuleFileNameEx = BindFunction<GetModuleNameFn>(lib, "GetModuleFileNameExA");
+      g_psapi.getModuleBaseName = BindFunction<GetModuleNameFn>(lib, "GetModuleBaseNameW");
+      g_psapi.getModuleFileNameEx = BindFunction<GetModuleNameFn>(lib, "GetModuleFileNameExW");
     }
   }
   return g_psapi;
@@ -45,12 +45,12 @@ BOOL PsEnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* 
   return b.enumProcessModules ? b.enumProcessModules(process, modules, bytes, bytesNeeded) : FALSE;
 }
 
-DWORD PsGetModuleBaseNameA(HANDLE process, HMODULE module, char* name, DWORD size) {
+DWORD PsGetModuleBaseNameW(HANDLE process, HMODULE module, wchar_t* name, DWORD size) {
   const PsapiBinding& b = Binding();
   return b.getModuleBaseName ? b.getModuleBaseName(process, module, name, size) : 0;
 }
 
-DWORD PsGetModuleFileNameExA(HANDLE process, HMODULE module, char* name, DWORD size) {
+DWORD PsGetModuleFileNameExW(HANDLE process, HMODULE module, wchar_t* name, DWORD size) {
   const PsapiBinding& b = Binding();
   return b.getModuleFileNameEx ? b.getModuleFileNameEx(process, module, name, size) : 0;
 }

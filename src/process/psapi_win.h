@@ -7,5 +7,6 @@
 bool PsapiAvailable();  // loads on first use; a failed load is retried next time
 BOOL PsEnumProcesses(DWORD* ids, DWORD bytes, DWORD* bytesNeeded);
 BOOL PsEnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* bytesNeeded);
-DWORD PsGetModuleBaseNameA(HANDLE process, HMODULE module, char* name, DWORD size);
-DWORD PsGetModuleFileNameExA(HANDLE process, HMODULE module, char* name, DWORD size);
+// Module names in UTF-16: a program's folder may hold any character.
+DWORD PsGetModuleBaseNameW(HANDLE process, HMODULE module, wchar_t* name, DWORD size);
+DWORD PsGetModuleFileNameExW(HANDLE process, HMODULE module, wchar_t* name, DWORD size);

@@ -25,6 +25,10 @@ std::string Original(const char* section, const char* key, const std::string& de
 std::string Info(const char* section, const char* key, const std::string& def = "") {
   return ReadIniString(InfoFilePath(), section, key, def);
 }
+// Values that are paths (folders, links, the program to close) keep every character.
+std::string OriginalPath(const char* section, const char* key) {
+  return ReadIniPath(OriginalFilePath(), section, key);
+}
 int64_t OriginalInt(const char* section, const char* key, int64_t def) {
   return ReadIniInt(OriginalFilePath(), section, key, def);
 }
@@ -92,11 +96,11 @@ void SetReAskSecondsLast(int64_t seconds) { WriteSeconds("ReAskSecondsLast", sec
 void SetVersionOriginal(int32_t version) { WriteIniInt(OriginalFilePath(), kOriginalSetup, "VersionOriginal", version); }
 void SetOriginalStamp(int32_t stamp) { WriteIniInt(OriginalFilePath(), kOriginalSetup, "Stamp", stamp); }
 
-std::string GetTargetDir() { return Original("Directories", "TargetDir"); }
-std::string GetSharedDir() { return Original("Directories", "SharedDir"); }
-std::string GetAuxiliaryDir() { return Original("Directories", "AuxiliaryDir"); }
-std::string GetStartUpLink() { return Original("UnInstall", "StartUpLink"); }
-std::string GetCheckforNewUpdateLink() { return Original("UnInstall", "CheckforNewUpdateLink"); }
+std::string GetTargetDir() { return OriginalPath("Directories", "TargetDir"); }
+std::string GetSharedDir() { return OriginalPath("Directories", "SharedDir"); }
+std::string GetAuxiliaryDir() { return OriginalPath("Directories", "AuxiliaryDir"); }
+std::string GetStartUpLink() { return OriginalPath("UnInstall", "StartUpLink"); }
+std::string GetCheckforNewUpdateLink() { return OriginalPath("UnInstall", "CheckforNewUpdateLink"); }
 
 std::string GetMsgBoxBtnText() { return Original("MsgBox", "BtnText", "|&OK|&Cancel|&Yes|&No|&Abort|&Retry|&Ignore|"); }
 std::string GetMsgBoxError() { return Original("MsgBox", "Error", "Error"); }
@@ -126,7 +130,7 @@ bool GetBackgroundUpdate() { return InfoSwitch("BackgroundUpdate", kOvBackground
 std::string GetShutDownMethod() { return Info(kNewSetup, "ShutDownMethod"); }
 bool GetRestartProcess() { return InfoSwitch("RestartProcess", kOvRestartProcess); }
 bool GetInformFinish() { return InfoSwitch("InformFinish", kOvInformFinish); }
-std::string GetRunningProcess() { return Info(kNewSetup, "RunningProcess"); }
+std::string GetRunningProcess() { return ReadIniPath(InfoFilePath(), kNewSetup, "RunningProcess"); }
 std::string GetNewProgramName() { return Info(kNewSetup, "ProgramName"); }
 int32_t GetVersionNew() { return Low32(InfoInt(kNewSetup, "VersionNew", 0)); }
 int32_t GetNewStamp() { return Low32(InfoInt(kNewSetup, "Stamp", 0)); }

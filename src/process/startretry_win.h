@@ -29,3 +29,21 @@ BOOL CreateProcessRetryingA(const char* application, const std::string& commandL
     Sleep(200);
   }
 }
+
+// The same with a UTF-16 command line (paths that the ANSI code page cannot hold).
+template <class Note>
+BOOL CreateProcessRetryingW(const wchar_t* application, const std::wstring& commandLine, DWORD flags,
+                            const wchar_t* folder, STARTUPINFOW& si, PROCESS_INFORMATION& pi, Note note) {
+  for (int attempt = 1;; ++attempt) {
+    std::wstring cl = commandLine;
+    if (CreateProcessW(application, cl.data(), nullptr, nullptr, FALSE, flags, nullptr, folder, &si, &pi))
+      return TRUE;
+    DWORD error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR || attempt == kProcessStartAttempts) {
+      SetLastError(error);
+      return FALSE;
+    }
+    note("process start failed with an internal error (1359), trying again");
+    Sleep(200);
+  }
+}

@@ -5,7 +5,7 @@
 namespace {
 
 using SnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
-using ProcessWalkFn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*);
+using ProcessWalkFn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32W*);
 
 struct ToolHelpBinding {
   bool tried = false;
@@ -24,8 +24,8 @@ const ToolHelpBinding& Binding() {
     g_toolhelp.kernel = k;
     if (k) {
       g_toolhelp.snapshot = BindFunction<SnapshotFn>(k, "CreateToolhelp32Snapshot");
-      g_toolhelp.first = BindFunction<ProcessWalkFn>(k, "Process32First");
-      g_toolhelp.next = BindFunction<ProcessWalkFn>(k, "Process32Next");
+      g_toolhelp.first = BindFunction<ProcessWalkFn>(k, "Process32FirstW");
+      g_toolhelp.next = BindFunction<ProcessWalkFn>(k, "Process32NextW");
     }
   }
   return g_toolhelp;
@@ -46,12 +46,12 @@ HANDLE ThCreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
   return h == INVALID_HANDLE_VALUE ? nullptr : h;
 }
 
-BOOL ThProcess32First(HANDLE snapshot, PROCESSENTRY32* entry) {
+BOOL ThProcess32First(HANDLE snapshot, PROCESSENTRY32W* entry) {
   const ToolHelpBinding& b = Binding();
   return b.first && snapshot ? b.first(snapshot, entry) : FALSE;
 }
 
-BOOL ThProcess32Next(HANDLE snapshot, PROCESSENTRY32* entry) {
+BOOL ThProcess32Next(HANDLE snapshot, PROCESSENTRY32W* entry) {
   const ToolHelpBinding& b = Binding();
   return b.next && snapshot ? b.next(snapshot, entry) : FALSE;
 }

@@ -7,5 +7,6 @@
 
 bool ToolHelpAvailable();
 HANDLE ThCreateToolhelp32Snapshot(DWORD flags, DWORD processId);
-BOOL ThProcess32First(HANDLE snapshot, PROCESSENTRY32* entry);
-BOOL ThProcess32Next(HANDLE snapshot, PROCESSENTRY32* entry);
+// The UTF-16 forms: an executable's name may hold any character.
+BOOL ThProcess32First(HANDLE snapshot, PROCESSENTRY32W* entry);
+BOOL ThProcess32Next(HANDLE snapshot, PROCESSENTRY32W* entry);

@@ -6,6 +6,7 @@
 
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "paths/widepath_win.h"
 #include "paths/zdebug.h"
 #include "setup/deltree.h"
 
@@ -26,18 +27,13 @@ int64_t WriteAll(HANDLE h, const char* data, int64_t size, int64_t chunk) {
   return done;
 }
 
-bool IsDotEntry(const char* name) {
-  return (name[0] == '.' && name[1] == 0) || (name[0] == '.' && name[1] == '.' && name[2] == 0);
+bool IsDotEntry(const wchar_t* name) {
+  return (name[0] == L'.' && name[1] == 0) || (name[0] == L'.' && name[1] == L'.' && name[2] == 0);
 }
 
 std::string DriveRoot(char letter) { return std::string(1, letter) + ":\\"; }
 
-std::string ShortPath(const std::string& path) {
-  char buf[MAX_PATH + 1];
-  DWORD n = GetShortPathNameA(path.c_str(), buf, sizeof buf);
-  if (n == 0 || n >= sizeof buf) return "";
-  return std::string(buf, n);
-}
+std::string ShortPath(const std::string& path) { return ShortPathOf(path); }
 
 }  // namespace
 
@@ -58,8 +54,8 @@ int64_t FileSizeOfHandle(HANDLE file) {
 }
 
 int64_t FileSizeByName(const std::string& path) {
-  WIN32_FIND_DATAA fd;
-  HANDLE f = FindFirstFileA(path.c_str(), &fd);
+  WIN32_FIND_DATAW fd;
+  HANDLE f = FindFirstFileW(WidePath(path).c_str(), &fd);
   if (f == INVALID_HANDLE_VALUE) return 0;
   FindClose(f);
   return (int64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
@@ -85,7 +81,7 @@ bool ReadExactly(HANDLE h, int64_t count, std::string& out) {
 
 std::string ReadFilePart(const std::string& path, int64_t maximum, int64_t offset) {
   if (!FileExistsA(path)) return "";
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return "";
   std::string out;
   int64_t size = FileSizeOfHandle(h);
@@ -99,7 +95,7 @@ std::string ReadFilePart(const std::string& path, int64_t maximum, int64_t offse
 
 bool ReadFileUpTo(const std::string& path, int64_t limit, std::string& out) {
   out.clear();
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   int64_t size = FileSizeOfHandle(h);
   bool ok = size >= 0 && size <= limit && ReadExactly(h, size, out);
@@ -116,7 +112,7 @@ bool SetFileDosTime(HANDLE file, uint32_t dosTime) {
 
 uint32_t FileDosTime(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return 0;
   FILETIME local;
   WORD date = 0, time = 0;
   if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &date, &time))
@@ -127,9 +123,9 @@ uint32_t FileDosTime(const std::string& path) {
 bool WriteFileText(const std::string& path, const std::string& content, uint32_t dosTime, bool append) {
   HANDLE h;
   if (append && FileExistsA(path))
-    h = CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   else
-    h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                     nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = !append || SeekFile(h, 0, FILE_END) >= 0;
@@ -144,7 +140,7 @@ bool WriteFileText(const std::string& path, const std::string& content, uint32_t
 }
 
 bool AppendFileText(const std::string& path, const std::string& content, uint32_t dosTime) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   bool ok = SeekFile(h, 0, FILE_END) >= 0 &&
@@ -155,14 +151,14 @@ bool AppendFileText(const std::string& path, const std::string& content, uint32_
 }
 
 double FreeDiskSpace(const std::string& path) {
-  using GetFreeEx = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+  using GetFreeEx = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
   // 255 = not probed yet, 0 = absent, 1 = present; the 95 family may lack the 64-bit call.
   static uint8_t s_hasFreeEx = 255;
   static GetFreeEx s_freeEx = nullptr;
   if (s_hasFreeEx == 255) {
     HMODULE k = LoadSystemLibrary("kernel32.dll");
     if (k) {
-      s_freeEx = reinterpret_cast<GetFreeEx>(reinterpret_cast<void*>(GetProcAddress(k, "GetDiskFreeSpaceExA")));
+      s_freeEx = reinterpret_cast<GetFreeEx>(reinterpret_cast<void*>(GetProcAddress(k, "GetDiskFreeSpaceExW")));
       // kernel32 stays mapped for the life of every process, so the address outlives this release.
       FreeLibrary(k);
     }
@@ -172,25 +168,25 @@ double FreeDiskSpace(const std::string& path) {
   if (s_hasFreeEx == 1) {
     ULARGE_INTEGER avail, total, freeAll;
     FreeSpaceRoot(query, false);
-    if (s_freeEx(query.empty() ? nullptr : query.c_str(), &avail, &total, &freeAll)) return double(avail.QuadPart);
+    if (s_freeEx(query.empty() ? nullptr : WidePath(query).c_str(), &avail, &total, &freeAll)) return double(avail.QuadPart);
     query = path;
     FreeSpaceRoot(query, true);
-    if (s_freeEx(query.empty() ? nullptr : query.c_str(), &avail, &total, &freeAll)) return double(avail.QuadPart);
+    if (s_freeEx(query.empty() ? nullptr : WidePath(query).c_str(), &avail, &total, &freeAll)) return double(avail.QuadPart);
     return -1;
   }
   FreeSpaceRoot(query, true);
   DWORD spc = 0, bps = 0, freeClusters = 0, clusters = 0;
-  if (!GetDiskFreeSpaceA(query.empty() ? nullptr : query.c_str(), &spc, &bps, &freeClusters, &clusters)) return -1;
+  if (!GetDiskFreeSpaceW(query.empty() ? nullptr : WidePath(query).c_str(), &spc, &bps, &freeClusters, &clusters)) return -1;
   return double(spc) * double(bps) * double(freeClusters);
 }
 
 bool FileExistsA(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
+  DWORD a = GetFileAttributesW(WidePath(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool DirectoryExistsA(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
+  DWORD a = GetFileAttributesW(WidePath(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -201,23 +197,23 @@ bool ForceDirectories(const std::string& folder) {
   if (dir.size() == 2 && dir[1] == ':') return DirectoryExistsA(dir + "\\");
   std::string parent = ExtractFileDir(dir);
   if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
-  return CreateDirectoryA(dir.c_str(), nullptr) || DirectoryExistsA(dir);
+  return CreateDirectoryW(WidePath(dir).c_str(), nullptr) || DirectoryExistsA(dir);
 }
 
 bool DeleteFiles(const std::string& mask, bool clearAttributes) {
   size_t slash = mask.find_last_of("\\/");
   std::string dir = slash == std::string::npos ? "" : mask.substr(0, slash + 1);
-  WIN32_FIND_DATAA fd;
-  HANDLE f = FindFirstFileA(mask.c_str(), &fd);
+  WIN32_FIND_DATAW fd;
+  HANDLE f = FindFirstFileW(WidePath(mask).c_str(), &fd);
   if (f == INVALID_HANDLE_VALUE) return false;
   bool found = false;
   do {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     found = true;
-    std::string p = dir + fd.cFileName;
-    if (clearAttributes) SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(p.c_str());
-  } while (FindNextFileA(f, &fd));
+    std::string p = dir + PathFromWide(fd.cFileName);
+    if (clearAttributes) SetFileAttributesW(WidePath(p).c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(WidePath(p).c_str());
+  } while (FindNextFileW(f, &fd));
   FindClose(f);
   return found;
 }
@@ -228,28 +224,28 @@ namespace {
 class WinTreeFs : public TreeFs {
  public:
   bool Stat(const std::string& path, TreeEntry& what) override {
-    DWORD a = GetFileAttributesA(path.c_str());
+    DWORD a = GetFileAttributesW(WidePath(path).c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return false;
     what = Entry(a, "");
     return true;
   }
   std::vector<TreeEntry> List(const std::string& folder) override {
     std::vector<TreeEntry> out;
-    WIN32_FIND_DATAA fd;
-    HANDLE f = FindFirstFileA((folder + "\\*.*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE f = FindFirstFileW(WidePath((folder + "\\*.*")).c_str(), &fd);
     if (f == INVALID_HANDLE_VALUE) return out;
     do {
-      if (!IsDotEntry(fd.cFileName)) out.push_back(Entry(fd.dwFileAttributes, fd.cFileName));
-    } while (FindNextFileA(f, &fd));
+      if (!IsDotEntry(fd.cFileName)) out.push_back(Entry(fd.dwFileAttributes, PathFromWide(fd.cFileName)));
+    } while (FindNextFileW(f, &fd));
     FindClose(f);
     return out;
   }
-  void ClearAttributes(const std::string& path) override { SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL); }
-  bool RemoveFile(const std::string& path) override { return ::DeleteFileA(path.c_str()) != 0; }
-  bool RemoveFolder(const std::string& path) override { return ::RemoveDirectoryA(path.c_str()) != 0; }
+  void ClearAttributes(const std::string& path) override { SetFileAttributesW(WidePath(path).c_str(), FILE_ATTRIBUTE_NORMAL); }
+  bool RemoveFile(const std::string& path) override { return ::DeleteFileW(WidePath(path).c_str()) != 0; }
+  bool RemoveFolder(const std::string& path) override { return ::RemoveDirectoryW(WidePath(path).c_str()) != 0; }
 
  private:
-  static TreeEntry Entry(DWORD a, const char* name) {
+  static TreeEntry Entry(DWORD a, const std::string& name) {
     TreeEntry e;
     e.name = name;
     e.folder = (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -272,29 +268,29 @@ bool DeleteTree(const std::string& folder, bool clearAttributes) {
 template <typename Search>
 std::string SearchSubfolders(const std::string& dir, Search search) {
   std::string result;
-  WIN32_FIND_DATAA fd;
-  HANDLE f = FindFirstFileA((dir + "*.*").c_str(), &fd);
+  WIN32_FIND_DATAW fd;
+  HANDLE f = FindFirstFileW(WidePath((dir + "*.*")).c_str(), &fd);
   if (f == INVALID_HANDLE_VALUE) return result;
   do {
     DWORD a = fd.dwFileAttributes;
     if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT)) &&
         !IsDotEntry(fd.cFileName))
-      result = search(dir + fd.cFileName);
+      result = search(dir + PathFromWide(fd.cFileName));
     ProcessPendingMessages(0);
-  } while (result.empty() && FindNextFileA(f, &fd));
+  } while (result.empty() && FindNextFileW(f, &fd));
   FindClose(f);
   return result;
 }
 
 std::string FindFileInTree(const std::string& folder, const std::string& name) {
   std::string dir = NormalizeDirSlash(folder, true);
-  if (GetFileAttributesA((dir + name).c_str()) != INVALID_FILE_ATTRIBUTES) return dir + name;
+  if (GetFileAttributesW(WidePath((dir + name)).c_str()) != INVALID_FILE_ATTRIBUTES) return dir + name;
   return SearchSubfolders(dir, [&](const std::string& sub) { return FindFileInTree(sub, name); });
 }
 
 std::string FindFileOnDrives(const std::string& name, UINT driveType) {
   for (char c = 'C'; c <= 'Z'; ++c) {
-    if (GetDriveTypeA(DriveRoot(c).c_str()) != driveType) continue;
+    if (GetDriveTypeW(WidePath(DriveRoot(c)).c_str()) != driveType) continue;
     std::string r = FindFileInTree(DriveRoot(c), name);
     if (!r.empty()) return r;
   }
@@ -311,11 +307,11 @@ std::string FindFolderInTree(const std::string& folder, const std::string& name)
 std::string FindFolderOnDrives(const std::string& folderOrPath, UINT driveType) {
   if (folderOrPath.size() >= 3 && folderOrPath.compare(1, 2, ":\\") == 0) {
     char letter = char(toupper(static_cast<unsigned char>(folderOrPath[0])));
-    if (GetDriveTypeA(DriveRoot(letter).c_str()) == driveType && DirectoryExistsA(folderOrPath)) return folderOrPath;
+    if (GetDriveTypeW(WidePath(DriveRoot(letter)).c_str()) == driveType && DirectoryExistsA(folderOrPath)) return folderOrPath;
     return "";
   }
   for (char c = 'C'; c <= 'Z'; ++c) {
-    if (GetDriveTypeA(DriveRoot(c).c_str()) != driveType) continue;
+    if (GetDriveTypeW(WidePath(DriveRoot(c)).c_str()) != driveType) continue;
     std::string r = FindFolderInTree(DriveRoot(c), folderOrPath);
     if (!r.empty()) return r;
   }
@@ -328,7 +324,7 @@ namespace {
 HANDLE CreateOwnBatch(const std::string& dir, std::string& path) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     path = dir + SelfDeleteBatchName(GetCurrentProcessId(), GetTickCount() + DWORD(attempt) * 7919u);
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) return h;
     DWORD e = GetLastError();
     if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS && e != ERROR_ACCESS_DENIED) break;
@@ -362,30 +358,42 @@ void SelfDeleteBatch(bool removeFolder, bool shortNames) {
       dir = sd;
     }
   }
-  std::string text = SelfDeleteBatchText(exe, dir, batch, removeFolder, q);
+  // cmd reads a batch file in the OEM code page: a name it cannot hold there
+  // is written in its short form, and without one the batch is not started.
+  bool exact = true, all = true;
+  for (std::string* p : {&exe, &dir, &batch}) {
+    PathInCodePage(*p, CP_OEMCP, &exact);
+    if (exact) continue;
+    std::string s = ShortPathOf(*p);
+    PathInCodePage(s, CP_OEMCP, &exact);
+    if (s.empty() || !exact) all = false;
+    else *p = s;
+  }
+  std::string text = PathInCodePage(SelfDeleteBatchText(exe, dir, batch, removeFolder, q), CP_OEMCP);
   DWORD written = 0;
   bool ok = WriteFile(h, text.data(), DWORD(text.size()), &written, nullptr) && written == text.size();
   CloseHandle(h);
-  if (!ok) {
-    DeleteFileA(runPath.c_str());
+  if (!ok || !all) {
+    if (!all) DebugLinePid(" SelfDeleteBatch: a name has no form the command interpreter can read");
+    DeleteFileW(WidePath(runPath).c_str());
     return;
   }
   // Leave the executable's folder so that it is not in use when the batch removes it.
-  SetCurrentDirectoryA(TempDir(false).c_str());
+  SetCurrentDirectoryW(WidePath(TempDir(false)).c_str());
   // Quoted: a temporary folder with a blank must not start another program.
-  std::string command = "\"" + runPath + "\"";
+  std::string command = "\"" + PathInCodePage(AnsiReadablePath(runPath), CP_ACP) + "\"";
   WinExec(command.c_str(), SW_HIDE);
 }
 
 bool EjectCdDrive(const std::string& path) {
   if (path.empty()) return false;
   char letter = char(toupper(static_cast<unsigned char>(path[0])));
-  if (letter < 'A' || letter > 'Z' || GetDriveTypeA(DriveRoot(letter).c_str()) != DRIVE_CDROM) return false;
+  if (letter < 'A' || letter > 'Z' || GetDriveTypeW(WidePath(DriveRoot(letter)).c_str()) != DRIVE_CDROM) return false;
   std::string device = std::string("\\\\.\\") + letter + ":";
-  HANDLE h = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h = CreateFileW(WidePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
   DebugLine("EjectCD-2: " + device + " " + std::to_string(intptr_t(h)));
   if (h == INVALID_HANDLE_VALUE) {
-    h = CreateFileA(device.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    h = CreateFileW(WidePath(device).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
     DebugLine("EjectCD-3: " + device + " " + std::to_string(intptr_t(h)));
   }
   if (h == INVALID_HANDLE_VALUE) return false;

@@ -1,7 +1,7 @@
 // File and disk operations used across the program: whole-file writes and
 // appends with a DOS modification time, partial reads, 64-bit sizes, free
 // space, deleting by mask and whole trees, drive searches, the self-delete
-// batch and CD eject. ANSI paths; failures come back as false, empty, 0 or -1.
+// batch and CD eject. Paths are UTF-8; failures come back as false, empty, 0 or -1.
 #pragma once
 #include <windows.h>
 

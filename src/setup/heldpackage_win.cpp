@@ -3,13 +3,14 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "paths/widepath_win.h"
 #include "setup/files_win.h"
 
 bool HeldPackage::Open(const std::string& path) {
   Close();
   path_ = path;
   if (path.empty()) return false;
-  handle_ = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+  handle_ = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                         nullptr);
   return IsOpen();
 }

@@ -7,6 +7,7 @@
 #include "package/gfileinfo.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "paths/widepath_win.h"
 #include "setup/files_win.h"
 #include "setup/heldpackage_win.h"
 #include "setup/setupflow.h"
@@ -41,7 +42,7 @@ struct FlowRunning {
 // `tryAnother` tells whether another name may still succeed.
 bool MakeNewFolder(const std::string& path, bool& tryAnother) {
   ForceDirectories(ExtractFileDir(path));
-  if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+  if (CreateDirectoryW(WidePath(path).c_str(), nullptr)) return true;
   DWORD e = GetLastError();
   tryAnother = e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS || e == ERROR_ACCESS_DENIED;
   return false;
@@ -94,9 +95,9 @@ bool RunEngine(const std::string& commandLine, const std::string& tag, bool fore
   bool result = RunEngineWithAtom(atoms, atomName) == EngineOutcome::Completed;
   if (result) {
     if (GetRemoveStartUpShortcut() && !startUpLink.empty() && FileExistsA(startUpLink))
-      DeleteFileA(startUpLink.c_str());
+      DeleteFileW(WidePath(startUpLink).c_str());
     if (GetRemoveCheckForNewUpdateShortcut() && !checkLink.empty() && FileExistsA(checkLink))
-      DeleteFileA(checkLink.c_str());
+      DeleteFileW(WidePath(checkLink).c_str());
   }
   return result;
 }
@@ -141,12 +142,12 @@ void RequestSetupAbort() { g_flowAbort = true; }
 bool SetupAbortRequested() { return g_flowAbort; }
 
 HANDLE StartProcess(const std::string& commandLine, int show) {
-  STARTUPINFOA si{};
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = WORD(show);
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessRetryingA(nullptr, commandLine, 0, nullptr, si, pi, NoteStartRetry)) return nullptr;
+  if (!CreateProcessRetryingW(nullptr, WidePath(commandLine), 0, nullptr, si, pi, NoteStartRetry)) return nullptr;
   CloseHandle(pi.hThread);
   return pi.hProcess;
 }
@@ -209,7 +210,7 @@ bool FindRoomierTempDrive() {
   double freeBytes[3] = {0, 0, 0};
   for (int i = 0; i < 3; ++i) {
     std::string root = std::string(1, letters[i]) + ":\\";
-    if (GetDriveTypeA(root.c_str()) != DRIVE_FIXED) continue;
+    if (GetDriveTypeW(WidePath(root).c_str()) != DRIVE_FIXED) continue;
     std::string probe = root + "TEMP";
     if (DirectoryExistsA(probe)) probe = root + "TEMP\\TEMP" + RandomRangeText(10000, 100000);
     // Only a probe folder made here is written to and removed again.
@@ -297,7 +298,10 @@ bool RunSetup(std::string target, HeldPackage& package, const std::string& agent
     PumpMessagesFor(1000);
     if (!entry.empty() && checksumOk) {
       std::string tag = EngineTag();
-      EngineCommand cmd = BuildEngineCommandLine(entry, target, arguments, tag, OwnExePath(), IsUpdateAgentProcess());
+      // An engine may read its command line through the ANSI functions: a
+      // path that code page cannot hold goes as its short form.
+      EngineCommand cmd = BuildEngineCommandLine(entry, AnsiReadablePath(target), arguments, tag,
+                                                 AnsiReadablePath(OwnExePath()), IsUpdateAgentProcess());
       result = RunEngine(cmd.commandLine, tag, foreground);
     } else {
       g_ExitCode = ExtractionExitCode(outcome);

@@ -9,6 +9,7 @@
 #include "package/signature.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "paths/widepath_win.h"
 #include "setup/files_win.h"
 #include "setup/heldpackage_win.h"
 #include "setup/setupflow.h"
@@ -36,7 +37,7 @@ struct DeleteWhenDone {
   std::string path;
   bool on = false;
   ~DeleteWhenDone() {
-    if (on) DeleteFileA(path.c_str());
+    if (on) DeleteFileW(WidePath(path).c_str());
   }
 };
 
@@ -119,7 +120,7 @@ void WebDownloadSetup(const std::string& setupFolder, const std::string& base, c
       failure = kExitPackageDamaged;
     }
   }
-  if (deleteAfter) DeleteFileA(setupPath.c_str());
+  if (deleteAfter) DeleteFileW(WidePath(setupPath).c_str());
   deleteAfter = false;
   if (!error.empty()) g_ExitCode = error == "!" ? kExitUserCancelled : failure;
   // Under hidden operation the box itself only writes its text to the debug channel.

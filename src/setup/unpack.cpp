@@ -5,8 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "package/item_name.h"
 #include "package/pkgfile.h"
 #include "paths/platform.h"
+#include "paths/utf8.h"
 #include "paths/utils.h"
 #include "package/checksum.h"
 #include "setup/zlibopen.h"
@@ -243,7 +245,7 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome&
 ItemResult Extraction::ExtractVolume(UnpackVolume& vol, const PackageTrailer& rec, int64_t end, bool first) {
   if (first) Progress(req_, 0, int(rec.FileCount));
   if (!env_.CreateFolder(req_.targetFolder))
-    env_.ErrorBox(req_.targetFolder + "<P><P>Unable to create Directory!<P><P>" + env_.LastErrorText());
+    env_.ErrorBox(env_.PathForText(req_.targetFolder) + "<P><P>Unable to create Directory!<P><P>" + env_.LastErrorText());
   // Items must end before the trailer; anything reaching into it is damage.
   int64_t trailerLen = rec.TrailerLength >= 4 && rec.TrailerLength <= uint32_t(kTrailerSize) ? rec.TrailerLength
                                                                                                 : kTrailerSize;
@@ -296,19 +298,27 @@ ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size,
   }
   if (!haveHeader || header.empty()) return ItemResult::Done;
 
+  // Names and the engine's entry become paths (UTF-8) before any rule looks
+  // at them, so the unsafe-name rule judges what the file system will see.
+  const NameEncoding encoding = ItemNameEncoding(header);
+  const bool badUtf8 = encoding == NameEncoding::Utf8 && !IsValidUtf8(header);
+  auto toPath = [&](const std::string& stored) {
+    return encoding == NameEncoding::Utf8 || IsAscii(stored) ? stored : env_.AnsiNameToPath(stored);
+  };
   std::string entry;
   // The setup flow starts the text before the star: from a header it must
   // still name a file inside the target folder.
   size_t headerStar = header.find('*');
-  if (headerStar != std::string::npos && IsPlainFileName(Trim(header.substr(0, headerStar)))) entry = header;
-  std::string name = ListItem(header, 0, "");
+  if (!badUtf8 && headerStar != std::string::npos && IsPlainFileName(Trim(toPath(header.substr(0, headerStar)))))
+    entry = toPath(header);
+  std::string name = toPath(ListItem(header, 0, ""));
   std::string dateText = ListItem(header, 1, "");
   size_t star = name.find('*');
   if (star != std::string::npos) {
     entry = name;
     name.erase(star);
   }
-  if (!IsPlainFileName(name)) {
+  if (badUtf8 || !IsPlainFileName(name)) {
     env_.Debug(PidText() + " Skipped file item with unsafe name: " + name);
     env_.UnsafeNameSkipped(name);
     return ItemResult::Done;
@@ -342,7 +352,7 @@ ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size,
   if (writeOk && dosTime != 0) out->SetDosTime(dosTime);
   out.reset();
   if (!writeOk && ++g_writeFailures == 1)
-    env_.ErrorBox(target + "<P><P>Unable to save Extracted File!<P><P>" +
+    env_.ErrorBox(env_.PathForText(target) + "<P><P>Unable to save Extracted File!<P><P>" +
                   env_.DescribeWriteFailure(target, total, errorText));
   return ItemResult::Done;
 }
@@ -410,7 +420,11 @@ bool IsDeviceName(const std::string& name) {
   stem.erase(last == std::string::npos ? 0 : last + 1);
   for (const char* d : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
     if (stem == d) return true;
-  if (stem.size() != 4 || (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0)) return false;
+  if (stem.size() < 4 || (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0)) return false;
+  // The superscripts as one ANSI byte, or as their two UTF-8 bytes.
+  std::string digit = stem.substr(3);
+  if (digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3") return true;
+  if (stem.size() != 4) return false;
   unsigned char n = static_cast<unsigned char>(stem[3]);
   return (n >= '0' && n <= '9') || n == 0xB9 || n == 0xB2 || n == 0xB3;
 }

@@ -60,6 +60,11 @@ class UnpackEnv {
                                            const std::string& errorText) = 0;
   virtual std::string LastErrorText() = 0;
   virtual char PathSeparator() { return '\\'; }
+  // Paths are UTF-8. An unmarked item name is in the ANSI code page of this
+  // machine: it is turned into a path here (the default keeps the bytes).
+  virtual std::string AnsiNameToPath(const std::string& name) { return name; }
+  // A path put into a text for the user (the default keeps the bytes).
+  virtual std::string PathForText(const std::string& path) { return path; }
   // ---- user interface ----
   virtual void ErrorBox(const std::string& text) = 0;
   virtual bool ConfirmOkCancel(const std::string& text, const std::string& title, int charset,

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "package/pkgfile.h"
+#include "paths/pathio.h"
 #include "paths/platform.h"
 #include "paths/utils.h"
 #include "setup/files.h"
@@ -28,7 +29,8 @@ namespace {
 bool StatPath(const std::string& path, bool& isDir, int64_t& size, int64_t& mtime) {
 #ifdef _WIN32
   struct _stat64 st;
-  if (_stat64(path.c_str(), &st) != 0) return false;
+  std::wstring wide;
+  if ((WidePathFor(path, wide) ? _wstat64(wide.c_str(), &st) : _stat64(path.c_str(), &st)) != 0) return false;
   isDir = (st.st_mode & _S_IFDIR) != 0;
 #else
   struct stat st;
@@ -50,7 +52,8 @@ bool SeekEnd(std::FILE* f) {
 
 bool MakeDir(const std::string& path) {
 #ifdef _WIN32
-  return _mkdir(path.c_str()) == 0;
+  std::wstring wide;
+  return (WidePathFor(path, wide) ? _wmkdir(wide.c_str()) : _mkdir(path.c_str())) == 0;
 #else
   return mkdir(path.c_str(), 0777) == 0;
 #endif
@@ -108,7 +111,11 @@ class StdioTarget : public UnpackTarget {
 #ifdef _WIN32
     if (t >= 0) {
       struct __utimbuf64 ut{t, t};
-      _utime64(path_.c_str(), &ut);
+      std::wstring wide;
+      if (WidePathFor(path_, wide))
+        _wutime64(wide.c_str(), &ut);
+      else
+        _utime64(path_.c_str(), &ut);
     }
 #endif
   }
@@ -127,7 +134,7 @@ class StdioTarget : public UnpackTarget {
     if (created_) {
       std::fclose(f_);
       f_ = nullptr;
-      std::remove(path_.c_str());
+      RemovePath(path_);
       return;
     }
     std::fflush(f_);
@@ -212,7 +219,7 @@ std::unique_ptr<UnpackTarget> StdioUnpackEnv::OpenTarget(const std::string& path
 #ifndef _WIN32
   // The usual case, a file that is not there yet, costs one call.
   if (!replace) {
-    if (std::FILE* f = std::fopen(path.c_str(), "wbx")) return std::unique_ptr<UnpackTarget>(new StdioTarget(f, path, true, 0));
+    if (std::FILE* f = OpenPath(path, "wbx")) return std::unique_ptr<UnpackTarget>(new StdioTarget(f, path, true, 0));
     if (errno != EEXIST) {
       existed = FileExists(path);
       return nullptr;
@@ -226,9 +233,9 @@ std::unique_ptr<UnpackTarget> StdioUnpackEnv::OpenTarget(const std::string& path
   if (exists && isDir) return nullptr;
   std::FILE* f = nullptr;
   if (replace || !exists) {
-    f = std::fopen(path.c_str(), "wb");
+    f = OpenPath(path, "wb");
   } else {
-    f = std::fopen(path.c_str(), "r+b");
+    f = OpenPath(path, "r+b");
     if (f && !SeekEnd(f)) {
       std::fclose(f);
       f = nullptr;

@@ -7,6 +7,7 @@
 #include "dialogs/zmsgbox_win.h"
 #include "paths/platform.h"
 #include "paths/utils_win.h"
+#include "paths/widepath_win.h"
 #include "package/checksum.h"
 #include "setup/files_win.h"
 #include "setup/heldpackage_win.h"
@@ -62,7 +63,7 @@ class WinTarget : public UnpackTarget {
     if (created_) {
       CloseHandle(h_);
       h_ = INVALID_HANDLE_VALUE;
-      DeleteFileA(path_.c_str());
+      DeleteFileW(WidePath(path_).c_str());
       return;
     }
     if (SeekFile(h_, oldSize_, FILE_BEGIN) == oldSize_) SetEndOfFile(h_);
@@ -123,7 +124,7 @@ class WinUnpackEnv : public UnpackEnv {
     HANDLE h;
     int64_t oldSize = 0;
     if (exists && !replace) {
-      h = CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (h != INVALID_HANDLE_VALUE) {
         oldSize = SeekFile(h, 0, FILE_END);
         if (oldSize < 0) {
@@ -132,8 +133,8 @@ class WinUnpackEnv : public UnpackEnv {
         }
       }
     } else {
-      h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                      nullptr);
+      h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     return std::unique_ptr<UnpackTarget>(new WinTarget(h, path, !exists, oldSize));
@@ -143,6 +144,8 @@ class WinUnpackEnv : public UnpackEnv {
     return FormatWriteFailure(errorText, dataSize, FileSizeByName(path), FreeDiskSpace(path));
   }
   std::string LastErrorText() override { return ::LastErrorText(); }
+  std::string AnsiNameToPath(const std::string& name) override { return PathFromAnsi(name); }
+  std::string PathForText(const std::string& path) override { return PathInCodePage(path, CP_ACP); }
 
   void ErrorBox(const std::string& text) override { ErrorMsg(0, text, "", charset_, kDefaultButtonTexts); }
   bool ConfirmOkCancel(const std::string& text, const std::string& title, int charset,

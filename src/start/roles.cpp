@@ -32,9 +32,9 @@ std::string XCopyArguments(const std::string& transient, const std::string& dela
 }
 
 std::string SpanRelaunchCommandLine(const std::string& yPath, const std::string& commandTail,
-                                    const std::string& exePath) {
+                                    const std::string& exePath, const std::string& originExe) {
   std::string rest = commandTail + " /SpanCdLvl=2 /SpanDiskFName1=\"" + exePath + ".001\"" + " /OriginExe=\"" +
-                     exePath + "\"";
+                     (originExe.empty() ? exePath : originExe) + "\"";
   return QuoteIfBlank(yPath) + " " + Trim(rest);
 }
 

@@ -7,6 +7,7 @@
 #include "paths/platform.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "paths/widepath_win.h"
 #include "setup/files_win.h"
 #include "setup/setupflow.h"
 #include "setup/stubsetup_win.h"
@@ -35,12 +36,12 @@ bool ThisIs_X_AutoUpdate_Exe() { return IsXAgent(IsUpdateAgentProcess(), ExeName
 // Starts a command line with a hidden window; the program path in it is
 // already quoted. With process, the caller gets the process handle to close.
 bool StartHidden(const std::string& commandLine, HANDLE* process = nullptr) {
-  STARTUPINFOA si{};
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessRetryingA(nullptr, commandLine, 0, nullptr, si, pi, NoteStartRetry)) return false;
+  if (!CreateProcessRetryingW(nullptr, WidePath(commandLine), 0, nullptr, si, pi, NoteStartRetry)) return false;
   CloseHandle(pi.hThread);
   if (process)
     *process = pi.hProcess;
@@ -69,7 +70,7 @@ bool CreateAndRun_X_Exe(bool xWasRunning) {
     // Clamped: a huge value must wait long, not wrap round to a short wait.
     if (w > 0) PumpMessagesFor(DWORD(std::min<int64_t>(w, 0xFFFFFFFFu / 1000) * 1000));
     std::string copy = OwnFolder(true) + "X_" + ExeName();
-    CopyFileA(OwnExePath().c_str(), copy.c_str(), FALSE);
+    CopyFileW(WidePath(OwnExePath()).c_str(), WidePath(copy).c_str(), FALSE);
     AppendLog("Create X_ File ");
     std::string args = XCopyArguments(SwitchValue("/TRANSIENT="), SwitchValue("/DELAY="));
     AppendLog("WinExec: " + copy + args);
@@ -125,13 +126,14 @@ bool HandleParamOK(bool xWasRunning) {
 void SpanCdRelaunch() {
   std::string p = OwnExePath();
   std::string y = NormalizeDirSlash(GetSetupFolder(), true) + "Y_" + ExeName();
-  CopyFileA(p.c_str(), y.c_str(), FALSE);
-  StartHidden(SpanRelaunchCommandLine(y, CommandTail(), p));
+  CopyFileW(WidePath(p).c_str(), WidePath(y).c_str(), FALSE);
+  StartHidden(SpanRelaunchCommandLine(y, CommandTail(), p, AnsiReadablePath(p)));
 }
 
 void DoRunStubWin() {
   AppendLog("DoRunStubWin() --- Start");
-  g_stubClassName = StubClassNameFor(IsUpdateAgentProcess(), OwnExePath());
+  // A class name is an ANSI text: the path as an ANSI reader sees it.
+  g_stubClassName = PathInCodePage(StubClassNameFor(IsUpdateAgentProcess(), AnsiReadablePath(OwnExePath())), CP_ACP);
   g_xExeIsRunning = X_ExeIsRunning();
   bool plain = ThisIs_Plain_AutoUpdate_Exe();
   bool xCopy = ThisIs_X_AutoUpdate_Exe();

@@ -9,6 +9,7 @@
 #include "package/cng_win.h"
 #include "package/gfileinfo.h"
 #include "package/signature.h"
+#include "paths/widepath_win.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "paths/zdebug.h"
@@ -37,13 +38,14 @@ const char* StatusDefault(int kind) {
 
 // Copies file to file in pieces, every write checked; a failed copy leaves nothing.
 bool CopyWhole(const std::string& from, const std::string& to, std::string& error) {
-  HANDLE in = CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE in = CreateFileW(WidePath(from).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (in == INVALID_HANDLE_VALUE) {
     error = "Unable to open " + from + ": " + LastErrorText();
     return false;
   }
-  HANDLE out = CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE out =
+      CreateFileW(WidePath(to).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) {
     error = "Unable to create " + to + ": " + LastErrorText();
     CloseHandle(in);
@@ -67,7 +69,7 @@ bool CopyWhole(const std::string& from, const std::string& to, std::string& erro
   if (!ok) error = "Unable to copy " + from + ": " + LastErrorText();
   CloseHandle(in);
   CloseHandle(out);
-  if (!ok) DeleteFileA(to.c_str());
+  if (!ok) DeleteFileW(WidePath(to).c_str());
   return ok;
 }
 
@@ -225,7 +227,7 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
       success = false;
       std::string text = DescribeHttpErrorPage(target, "", source, "Bad Secret Token!", false);
       package.Close();
-      DeleteFileA(target.c_str());
+      DeleteFileW(WidePath(target).c_str());
       AppendLog("ERROR: " + text);
       AuErrorMsg(0, text);
     } else if (std::string why; !PublishedHashAccepted(kind, target, why)) {
@@ -233,7 +235,7 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
       // is the file that would have run).
       success = false;
       package.Close();
-      DeleteFileA(target.c_str());
+      DeleteFileW(WidePath(target).c_str());
       AppendLog("ERROR: " + std::string(kind == kDownloadUpdate ? "update" : "inform") + " file refused: " + why);
       if (GetRequestConfirmationBeforeDownload())
         AuErrorMsg(0, "The downloaded file is not the one that was published.<P><P>" + why + "<P><P>" + source);
@@ -242,7 +244,7 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
       if (!UpdatePackageWhole(package, why)) {
         success = false;
         package.Close();
-        DeleteFileA(target.c_str());
+        DeleteFileW(WidePath(target).c_str());
         DebugLinePid(" DownloadFileAU: update package refused: " + why);
         AppendLog("ERROR: update package refused: " + why);
         if (GetRequestConfirmationBeforeDownload())

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "package/gfileinfo.h"
+#include "paths/widepath_win.h"
 #include "paths/pathmacros_win.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
@@ -67,13 +68,14 @@ bool ShutDownProcess(const std::string& program) {
 // Starts a program with its path given apart from the command line, so that
 // a path with blanks cannot start another program; false on failure (logged).
 bool Launch(const std::string& program, std::string commandLine, int show, const std::string& folder) {
-  STARTUPINFOA si{};
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = WORD(show);
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessRetryingA(program.c_str(), commandLine, 0, folder.empty() ? nullptr : folder.c_str(), si, pi,
-                              NoteStartRetry)) {
+  std::wstring wideProgram = WidePath(program), wideFolder = WidePath(folder);
+  if (!CreateProcessRetryingW(wideProgram.c_str(), WidePath(commandLine), 0,
+                              folder.empty() ? nullptr : wideFolder.c_str(), si, pi, NoteStartRetry)) {
     AppendLog("ERROR: unable to start " + program + ": " + LastErrorText());
     return false;
   }
@@ -96,7 +98,8 @@ bool AskBeforeGoingOn(bool forced, const std::string& text, DWORD waitMs) {
 // Runs the downloaded package, still held since its checks; a damaged item
 // ends only this update.
 bool RunUpdatePackage(HeldPackage& package) {
-  std::string switches = "/OriginalInfoFile=\"" + InfoFilePath() + "\"";
+  // Read by the engine, perhaps through the ANSI functions.
+  std::string switches = "/OriginalInfoFile=\"" + AnsiReadablePath(InfoFilePath()) + "\"";
   EZLibError zlibError;
   // A fresh setup folder for every update of this run.
   bool ran = RunSetup(NewSetupFolder(), package, OwnPackage().AgentExeName(), switches, !GetBackgroundUpdate(),
@@ -158,7 +161,7 @@ bool PerformAutoUpdate() {
       NotifyClient(42, 2);
       if (result) SetVersionOriginal(versionNew);
       held.Close();
-      DeleteFileA(package.c_str());
+      DeleteFileW(WidePath(package).c_str());
 
       std::string finish = ReplaceText(ReadAutoUpdateText("s16", ""), "PROG_NAME", programName);
       bool answer = true;

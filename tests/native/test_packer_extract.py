@@ -9,6 +9,7 @@ import struct
 import subprocess
 import sys
 import time
+import zlib
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "wine"))
@@ -61,7 +62,7 @@ def split_dir(name, manifest=SPLIT):
     for n, t in SOURCE_TIMES.items():
         os.utime(d / n, (local(t), local(t)))
     (d / "out").mkdir()
-    (d / "m.txt").write_bytes(manifest.encode("latin-1"))
+    (d / "m.txt").write_bytes(manifest.encode("utf-8"))
     r = packer("build", "m.txt", cwd=d)
     assert r.returncode == 0, r.stderr
     return d
@@ -159,7 +160,8 @@ def damaged_packages_fail_and_leave_no_files():
 
 def raw_package(path, files):
     """A one-volume package with stored file items whose names the packer
-    would refuse; checksum 1234 (not checked)."""
+    would refuse; checksum 1234 (not checked). A file given as (name,
+    content, "utf8") gets the mark of a UTF-8 name."""
     stub = bytearray(0x400)
     stub[0:2] = b"MZ"
     stub[0x100:0x104] = b"PE\0\0"
@@ -168,8 +170,8 @@ def raw_package(path, files):
         return struct.pack("<i", -len(payload) if stored else len(payload)) + payload
 
     chain = item(b"\x02\x01English\x01s0=Raw\x01\x02", False) + item(b"|http://|.info|.exe||0|", False)
-    for name, content in files:
-        chain += item(b"|" + name + b"|0|\0" + content, True)
+    for name, content, *mark in files:
+        chain += item(b"|" + name + b"|0|" + b"".join(m.encode() + b"|" for m in mark) + b"\0" + content, True)
     trailer = struct.pack("<BBHIIII8s9IBBBBBBI", 1, 2, 0, len(stub), len(files), 0x4A3B2C1D, 1234, b"\0" * 8,
                           *[0] * 9, 0, 0, 0, 0, 0, 0, 74)
     assert len(trailer) == 74
@@ -192,6 +194,152 @@ def unsafe_names_are_skipped_and_reported():
     assert skipped == ["../evil.txt", "..\\evil2.txt", "C:evil3.txt", "..", "sub/x.txt"], r.stdout
     listed = packer("extract", "--list", d / "Raw.exe")
     assert re.findall(r"^  skipped  (.*)  \(unsafe name", listed.stdout, re.M) == skipped
+
+
+def file_items(path):
+    """(header, content) of every file item of a one-volume package."""
+    data = path.read_bytes()
+    first, header_items = struct.unpack_from("<I", data, len(data) - 74 + 4)[0], data[len(data) - 74 + 1]
+    pos, end, items = first, len(data) - 74, []
+    while pos < end:
+        (n,) = struct.unpack_from("<i", data, pos)
+        items.append((n, data[pos + 4:pos + 4 + abs(n)]))
+        pos += 4 + abs(n)
+    # Header items are never compressed; file items are zlib streams unless stored.
+    plain = [zlib.decompress(p) if n > 0 else p for n, p in items[header_items:]]
+    return [tuple(p.split(b"\0", 1)) for p in plain]
+
+
+# 2-, 3- and 4-byte UTF-8; the last one is a surrogate pair in the JSON text.
+NAMES = ["M\u00fcller.txt", "\u65e5\u672c.txt", "\u03a9mega.txt", "\U0001F4E6box.txt"]
+NAMED = """\
+[package]
+stub = stub.exe
+output = out/Setup.exe
+
+[language English]
+s0 = Names
+
+[file]
+source = engine.exe
+engine = /LANG=DE
+time = 2024-05-17 13:45:30
+
+[file]
+source = names/
+time = 2024-05-17 13:45:30
+"""
+
+
+def latin1(text):
+    """How the packer's UTF-8 output reads once packerlib decodes it as Latin-1."""
+    return text.encode().decode("latin-1")
+
+
+@case
+def non_ascii_names_are_marked_and_extract_under_their_names():
+    d = fresh("utf8names")
+    fake_stub(d / "stub.exe")
+    (d / "engine.exe").write_bytes(b"MZ engine")
+    (d / "names").mkdir()
+    for i, n in enumerate(NAMES):
+        (d / "names" / n).write_bytes(b"content %d" % i)
+    (d / "m.txt").write_text(NAMED)
+    r = packer("build", "m.txt", cwd=d)
+    assert r.returncode == 0, r.stderr
+    # The header says UTF-8 in a third field; the ASCII engine keeps the two fields of old.
+    headers = sorted(h for h, _ in file_items(d / "out/Setup.exe"))
+    (dos,) = [m.group(1) for m in (re.match(rb"\|engine.exe\*/LANG=DE\|(\d+)\|$", h) for h in headers) if m]
+    assert headers == sorted([b"|engine.exe*/LANG=DE|" + dos + b"|"] +
+                             [b"|" + n.encode() + b"|" + dos + b"|utf8|" for n in NAMES]), headers
+
+    doc = json.loads(packer("inspect", "--json", d / "out/Setup.exe").stdout)
+    got = {f["name"]: (f["encoding"], f["path"], f["unsafe"]) for f in doc["files"]}
+    assert got == {"engine.exe": ("ansi", "engine.exe", False), **{n: ("utf8", n, False) for n in NAMES}}, got
+    text = packer("inspect", d / "out/Setup.exe").stdout
+    for n in NAMES:
+        assert re.search(r"^  1  9  .*  compressed  " + re.escape(latin1(n)) + r"  \(utf8\)$", text, re.M), text
+    assert re.search(r"  compressed  engine.exe  \[engine /LANG=DE\]$", text, re.M), text
+
+    target = d / "target"
+    r = packer("extract", d / "out/Setup.exe", target)
+    assert r.returncode == 0, r.stdout + r.stderr
+    assert sorted(os.listdir(target)) == sorted(NAMES + ["engine.exe"])
+    for i, n in enumerate(NAMES):
+        assert (target / n).read_bytes() == b"content %d" % i, n
+        assert re.search(r"^  1  9  2024-05-17 13:45:30  " + re.escape(latin1(n)) + "$", r.stdout, re.M), r.stdout
+
+
+@case
+def ascii_names_stay_unmarked():
+    # An ASCII package is what writers before the mark made: two header fields, nothing more.
+    d = split_dir("asciinames", SPLIT.replace("first_volume_001 = 1\nvolume_size = 9000\n", ""))
+    items = file_items(d / "out/Disk.exe")
+    sources = {b"engine.exe": "engine.exe", b"Data.bin": "data.bin", b"big.bin": "big.bin"}
+    assert len(items) == 3
+    for header, content in items:
+        m = re.match(rb"\|([^|*]+)(\*/LANG=DE)?\|(\d+)\|$", header)
+        assert m, header
+        assert content == (d / sources[m.group(1)]).read_bytes()
+    doc = json.loads(packer("inspect", "--json", d / "out/Disk.exe").stdout)
+    assert {(f["name"], f["encoding"], f["path"]) for f in doc["files"]} == {(n, "ansi", n) for n in
+                                                                           ("engine.exe", "Data.bin", "big.bin")}
+
+
+@case
+def source_names_that_are_not_utf8_are_refused():
+    d = fresh("badnames")
+    fake_stub(d / "stub.exe")
+    (d / "engine.exe").write_bytes(b"MZ engine")
+    (d / "names").mkdir()
+    with open(os.fsencode(d / "names") + b"/M\xfcller.txt", "wb") as f:
+        f.write(b"latin-1 name")
+    (d / "m.txt").write_text(NAMED)
+    r = packer("build", "m.txt", cwd=d)
+    assert r.returncode == 1, r.stdout
+    assert 'file name is not valid UTF-8: "M\\xFCller.txt" (from ' in r.stderr, r.stderr
+    assert not (d / "out").exists() or os.listdir(d / "out") == []
+
+
+@case
+def names_of_other_encodings_inspect_and_extract_as_the_stub_sees_them():
+    d = fresh("mixednames")
+    raw_package(d / "Raw.exe", [(b"M\xfcller.txt", b"ansi"), (b"M\xc3\xbcller.txt", b"utf8", "utf8"),
+                                (b"Bad\xfc.txt", b"broken", "utf8"), (b"\xc0\xae\xc0\xae", b"overlong", "utf8"),
+                                (b"COM\xc2\xb9", b"device", "utf8"), (b"plain.txt", b"plain")])
+    doc = json.loads(packer("inspect", "--json", d / "Raw.exe").stdout)
+    got = [(f["name"], f["encoding"], f["path"], f["unsafe"]) for f in doc["files"]]
+    assert got == [
+        # An unmarked name keeps one code point per byte; its path depends on the extracting machine.
+        ("M\u00fcller.txt", "ansi", None, False),
+        ("M\u00fcller.txt", "utf8", "M\u00fcller.txt", False),
+        ("Bad\u00fc.txt", "utf8", None, True),
+        ("\u00c0\u00ae\u00c0\u00ae", "utf8", None, True),
+        ("COM\u00b9", "utf8", "COM\u00b9", True),
+        ("plain.txt", "ansi", "plain.txt", False),
+    ], got
+    text = packer("inspect", d / "Raw.exe").stdout
+    rows = [l.split("  stored  ", 1)[1] for l in text.splitlines() if "  stored  " in l]
+    assert rows == [
+        r"M\xFCller.txt  (ansi)",
+        latin1("M\u00fcller.txt") + "  (utf8)",
+        r"Bad\xFC.txt  (utf8)  (UNSAFE: marked as UTF-8 but not valid UTF-8; skipped on extraction)",
+        r"\xC0\xAE\xC0\xAE  (utf8)  (UNSAFE: marked as UTF-8 but not valid UTF-8; skipped on extraction)",
+        latin1("COM\u00b9") + "  (utf8)  (UNSAFE: not a plain file name; skipped on extraction)",
+        "plain.txt",
+    ], rows
+
+    target = d / "target"
+    r = packer("extract", d / "Raw.exe", target)
+    assert r.returncode == 0, r.stdout + r.stderr
+    # Marked names become UTF-8 names; an unmarked one keeps its bytes, as before.
+    assert sorted(os.listdir(os.fsencode(target))) == [b"M\xc3\xbcller.txt", b"M\xfcller.txt", b"plain.txt"]
+    assert (target / "M\u00fcller.txt").read_bytes() == b"utf8"
+    skipped = re.findall(r"^  skipped  (.*)  \(unsafe name: (.*); a setup", r.stdout, re.M)
+    assert skipped == [(r"Bad\xFC.txt", "marked as UTF-8 but not valid UTF-8"),
+                       (r"\xC0\xAE\xC0\xAE", "marked as UTF-8 but not valid UTF-8"),
+                       (latin1("COM\u00b9"), "not a plain file name")], r.stdout
+    assert re.search(r"^  1  4  \(time of extraction\)  M\\xFCller.txt$", r.stdout, re.M), r.stdout
 
 
 def run_on_terminal(args, cwd):

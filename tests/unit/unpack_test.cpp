@@ -10,6 +10,8 @@
 #include <fstream>
 #include <random>
 
+#include "package/item_name.h"
+#include "paths/pathio.h"
 #include "package/package_writer.h"
 #include "package/pkgfile.h"
 #include "package/checksum.h"
@@ -22,8 +24,16 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string ReadAll(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
+  // Through the path rule (UTF-8, wide on Windows), as the engine wrote it.
+  std::u8string u = p.u8string();
+  std::FILE* f = OpenPath(std::string(u.begin(), u.end()), "rb");
+  std::string s;
+  if (!f) return s;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+  std::fclose(f);
+  return s;
 }
 
 void WriteAll(const fs::path& p, const std::string& data) {
@@ -117,6 +127,16 @@ bool HasLine(const std::vector<std::string>& lines, const std::string& needle) {
   return false;
 }
 
+// The C-library environment with a code page for unmarked names and a
+// record of the names the engine skipped.
+class TestEnv : public StdioUnpackEnv {
+ public:
+  std::string AnsiNameToPath(const std::string& name) override { return ansiToPath ? ansiToPath(name) : name; }
+  void UnsafeNameSkipped(const std::string& name) override { skipped.push_back(name); }
+  std::function<std::string(const std::string&)> ansiToPath;
+  std::vector<std::string> skipped;
+};
+
 class Unpack : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -159,7 +179,7 @@ class Unpack : public ::testing::Test {
   }
 
   fs::path root, out;
-  StdioUnpackEnv env;
+  TestEnv env;
   bool checksumOk = false;
   std::string entry;
   ExtractOutcome outcome = ExtractOutcome::Done;
@@ -328,6 +348,86 @@ TEST_F(Unpack, NamesThatLeaveTheTargetFolderAreNeverWritten) {
   // A skipped file never becomes the engine to start.
   EXPECT_EQ(entry, "");
   EXPECT_TRUE(HasLine(env.debug, "unsafe name: ..\\evil.txt"));
+}
+
+// Latin-1, except for a few bytes that become a dot and separators: a code
+// page whose conversion makes names unsafe that were not so as bytes.
+std::string HostileCodePage(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    const uint8_t b = uint8_t(c);
+    if (b == 0xAE)
+      out += '.';
+    else if (b == 0xAF)
+      out += '/';
+    else if (b == 0xA5)
+      out += '\\';
+    else if (b < 0x80)
+      out += c;
+    else
+      out += {char(0xC0 | (b >> 6)), char(0x80 | (b & 0x3F))};
+  }
+  return out;
+}
+
+TEST_F(Unpack, TheUnsafeNameRuleJudgesDecodedNames) {
+  env.ansiToPath = HostileCodePage;
+  const NameEncoding U = NameEncoding::Utf8, A = NameEncoding::Ansi;
+  struct Case {
+    const char* what;
+    std::string field;  // name field as stored
+    NameEncoding encoding;
+    std::string written;  // the file's name on disk; empty when skipped
+    std::string entry;
+  } cases[] = {
+      {"2-byte", "M\xC3\xBCller.txt", U, "M\xC3\xBCller.txt", ""},
+      {"3-byte", "\xE6\x97\xA5\xE6\x9C\xAC.txt", U, "\xE6\x97\xA5\xE6\x9C\xAC.txt", ""},
+      {"4-byte", "\xF0\x9F\x98\x80.txt", U, "\xF0\x9F\x98\x80.txt", ""},
+      {"engine", "Set\xC3\xBCp.exe* /N=\xCE\xA9", U, "Set\xC3\xBCp.exe", "Set\xC3\xBCp.exe* /N=\xCE\xA9"},
+      {"dots", "..", U, "", ""},
+      {"backslash", "a\\b", U, "", ""},
+      {"device", "CON.txt", U, "", ""},
+      {"superscript device", "COM\xC2\xB9", U, "", ""},
+      {"superscript device with extension", "lpt\xC2\xB2.log", U, "", ""},
+      {"overlong '.'", "\xC0\xAE", U, "", ""},
+      {"overlong '..'", "\xC0\xAE\xC0\xAE", U, "", ""},
+      {"overlong '/'", "a\xC0\xAF" "b.txt", U, "", ""},
+      {"surrogate", "\xED\xA0\x80.txt", U, "", ""},
+      {"above U+10FFFF", "\xF4\x90\x80\x80.txt", U, "", ""},
+      {"truncated", "M\xC3", U, "", ""},
+      {"ANSI byte in a marked name", "M\xFCller.txt", U, "", ""},
+      {"engine that is not UTF-8", "Set\xFCp.exe*", U, "", ""},  // never the entry either
+      {"unmarked, converted", "M\xFCller.txt", A, "M\xC3\xBCller.txt", ""},
+      {"unmarked engine, converted", "Set\xFCp.exe* /N=\xFC", A, "Set\xC3\xBCp.exe", "Set\xC3\xBCp.exe* /N=\xC3\xBC"},
+      {"unmarked, becomes '..'", "\xAE\xAE", A, "", ""},
+      {"unmarked, becomes a path", "a\xAF" "b.txt", A, "", ""},
+      {"unmarked, becomes a path upwards", "\xAE\xAE\xA5" "evil.txt", A, "", ""},
+      {"unmarked superscript device", "COM\xB9", A, "", ""},
+      {"unmarked engine, becomes a path", "\xAE\xAE\xA5x.exe*", A, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(out);
+    env.skipped.clear();
+    env.debug.clear();
+    WriteVolume(Pkg("Setup.exe"),
+                {true, {kHeaderItems, FileItem(c.field, 0, "x", 9, c.encoding), FileItem("Fine.txt", 0, "f", 9)}, 2});
+    Extract(Pkg("Setup.exe"));
+    EXPECT_TRUE(checksumOk);
+    EXPECT_EQ(entry, c.entry);
+    if (c.written.empty()) {
+      EXPECT_EQ(OutFiles(), Names{"Fine.txt"});
+      // Reported with the name the rule judged: a marked one as stored, an unmarked one converted.
+      std::string judged = c.encoding == U ? c.field : HostileCodePage(c.field);
+      judged.erase(std::min(judged.find('*'), judged.size()));
+      EXPECT_EQ(env.skipped, Names{judged});
+      EXPECT_TRUE(HasLine(env.debug, "Skipped file item with unsafe name: " + judged));
+    } else {
+      EXPECT_EQ(OutFiles(), (Names{"Fine.txt", c.written}));
+      EXPECT_EQ(ReadAll(out / std::u8string(c.written.begin(), c.written.end())), "x");
+      EXPECT_TRUE(env.skipped.empty());
+    }
+  }
 }
 
 TEST_F(Unpack, DamagedCompressedItemRaisesZlibErrorAndLeavesNoPartFile) {

@@ -48,7 +48,9 @@ def read_ini(path):
     data, section = {}, None
     if not pathlib.Path(path).exists():
         return data
-    for line in pathlib.Path(path).read_text(encoding="latin-1").splitlines():
+    raw = pathlib.Path(path).read_bytes()
+    text = raw.decode("utf-16") if raw[:2] in (b"\xff\xfe", b"\xfe\xff") else raw.decode("latin-1")
+    for line in text.splitlines():
         line = line.strip()
         if line.startswith("[") and line.endswith("]"):
             section = data.setdefault(line[1:-1], {})
@@ -59,14 +61,15 @@ def read_ini(path):
 
 
 class Product:
-    def __init__(self, workdir, agent_keys=None):
+    def __init__(self, workdir, agent_keys=None, install_name="My App"):
         self.work = pathlib.Path(workdir)
-        self.install = self.work / "My App"
+        self.install = self.work / install_name
         self.install.mkdir(parents=True, exist_ok=True)
         self.nginx = Nginx(self.work)
         self.agent_keys = agent_keys or {}
         self.program = self.install / "Product.exe"
-        self.report = self.install / "engine-report.txt"
+        # The test engine reads its command line through the ANSI functions.
+        self.report = (self.install if install_name.isascii() else self.work) / "engine-report.txt"
         self.notify_out = self.work / "notify.txt"
         self.client = None
         self.apps = []
@@ -103,7 +106,13 @@ class Product:
              "MsgBox": {"Error": "Error", "Confirm": "Confirm", "Attention": "Attention"},
              "AutoUpdate": dict(TEXTS, **(texts or {}))}
         o["OriginalSetup"].update(setup or {})
-        (self.install / "Product.original").write_text(ini_text(o), encoding="latin-1")
+        text = ini_text(o)
+        try:
+            data = text.encode("latin-1")
+        except UnicodeEncodeError:
+            # What an engine writes for an install folder outside the ANSI code page.
+            data = text.encode("utf-16")
+        (self.install / "Product.original").write_bytes(data)
 
     def original(self):
         return read_ini(self.install / "Product.original")
@@ -147,7 +156,7 @@ class Product:
     # ---- programs ----
     def start_program(self, *extra):
         app = App(self.program, ["visible,title=Product,class=ZProduct"], extra=list(extra), tag="product",
-                  lifetime=600000)
+                  lifetime=600000, files_dir=self.install if self.install.name.isascii() else self.work)
         self.apps.append(app)
         return app
 

@@ -41,9 +41,11 @@ def copy_program(folder, name):
 class App:
     """One running copy of testwindows, started with the given window specs."""
 
-    def __init__(self, path, windows, extra=(), tag="app", lifetime=60000):
+    def __init__(self, path, windows, extra=(), tag="app", lifetime=60000, files_dir=None):
         self.path = pathlib.Path(path)
-        folder = self.path.parent
+        # The report and ready files (testwindows reads its arguments through
+        # the ANSI functions: files_dir for a program in a folder outside them).
+        folder = pathlib.Path(files_dir) if files_dir else self.path.parent
         self.report = folder / f"{tag}.report"
         ready = folder / f"{tag}.ready"
         for f in (self.report, ready):

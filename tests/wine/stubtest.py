@@ -83,10 +83,15 @@ class Setup:
     def read_report(self):
         if not self.report.exists():
             return None
-        rep = {"files": {}}
-        for line in self.report.read_text(encoding="latin-1").splitlines():
+        rep = {"files": {}, "wfiles": {}}
+        for raw in self.report.read_bytes().splitlines():
+            # FileW= lines are UTF-8; the rest is what the ANSI functions gave.
+            line = raw.decode("utf-8" if raw.startswith(b"FileW=") else "latin-1")
             k, _, v = line.partition("=")
-            if k == "File":
+            if k == "FileW":
+                name, size = v.rsplit("|", 1)
+                rep["wfiles"][name] = int(size)
+            elif k == "File":
                 name, size, h, dos = v.split("|")
                 rep["files"][name] = (int(size), h, int(dos))
             else:

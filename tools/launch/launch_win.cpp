@@ -4,23 +4,29 @@
 // Waits for the program and prints "exit=<code>" with the full 32-bit exit
 // code (the shell sees only 8 bits of it); with --nowait prints "pid=<id>".
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "process/startretry_win.h"
 
-int main(int argc, char** argv) {
+int main() {
+  // The arguments as UTF-16: a test may start a program from any folder.
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv) return 2;
   bool wait = true, hide = false;
-  std::string cwd;
+  std::wstring cwd;
   int i = 1;
   for (; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--nowait") == 0)
+    if (std::wcscmp(argv[i], L"--nowait") == 0)
       wait = false;
-    else if (std::strcmp(argv[i], "--hide") == 0)
+    else if (std::wcscmp(argv[i], L"--hide") == 0)
       hide = true;
-    else if (std::strncmp(argv[i], "--cwd=", 6) == 0)
+    else if (std::wcsncmp(argv[i], L"--cwd=", 6) == 0)
       cwd = argv[i] + 6;
     else
       break;
@@ -29,8 +35,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: launch [--nowait] [--hide] [--cwd=<folder>] <command line>\n");
     return 2;
   }
-  std::string cl = argv[i];
-  STARTUPINFOA si{};
+  std::wstring cl = argv[i];
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   if (hide) {
     si.dwFlags = STARTF_USESHOWWINDOW;
@@ -38,8 +44,8 @@ int main(int argc, char** argv) {
   }
   PROCESS_INFORMATION pi{};
   auto note = [](const std::string& text) { std::fprintf(stderr, "launch: %s\n", text.c_str()); };
-  if (!CreateProcessRetryingA(nullptr, cl, 0, cwd.empty() ? nullptr : cwd.c_str(), si, pi, note)) {
-    std::fprintf(stderr, "launch: cannot start (error %lu): %s\n", GetLastError(), cl.c_str());
+  if (!CreateProcessRetryingW(nullptr, cl, 0, cwd.empty() ? nullptr : cwd.c_str(), si, pi, note)) {
+    std::fprintf(stderr, "launch: cannot start (error %lu): %ls\n", GetLastError(), cl.c_str());
     return 3;
   }
   CloseHandle(pi.hThread);

@@ -61,14 +61,15 @@ bool Value(const char* arg, const char* key, std::string& out) {
   return true;
 }
 
-// The raw text of the command line after the "/run" word, quotes intact.
-std::string RunTail() {
-  const char* cl = GetCommandLineA();
-  for (const char* p = cl; *p; ++p) {
-    if ((p == cl || p[-1] == ' ' || p[-1] == '\t') && _strnicmp(p, "/run", 4) == 0 &&
-        (p[4] == ' ' || p[4] == '\t' || p[4] == 0)) {
-      const char* t = p + 4;
-      while (*t == ' ' || *t == '\t') ++t;
+// The raw text of the command line after the "/run" word, quotes intact, in
+// UTF-16: the program may lie in a folder of any name.
+std::wstring RunTail() {
+  const wchar_t* cl = GetCommandLineW();
+  for (const wchar_t* p = cl; *p; ++p) {
+    if ((p == cl || p[-1] == L' ' || p[-1] == L'\t') && _wcsnicmp(p, L"/run", 4) == 0 &&
+        (p[4] == L' ' || p[4] == L'\t' || p[4] == 0)) {
+      const wchar_t* t = p + 4;
+      while (*t == L' ' || *t == L'\t') ++t;
       return t;
     }
   }
@@ -120,14 +121,15 @@ int main(int argc, char** argv) {
   }
 
   if (run) {
-    std::string cmd = RunTail() + " /WM_MSG=" + handle + ":" + std::to_string(g_msg);
-    STARTUPINFOA si;
+    std::wstring cmd = RunTail() + L" /WM_MSG=" + std::wstring(handle.begin(), handle.end()) + L":" +
+                       std::to_wstring(g_msg);
+    STARTUPINFOW si;
     std::memset(&si, 0, sizeof(si));
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi;
     auto note = [](const std::string& text) { std::fprintf(stderr, "notifyclient: %s\n", text.c_str()); };
-    if (!CreateProcessRetryingA(nullptr, cmd, 0, nullptr, si, pi, note)) {
-      std::fprintf(stderr, "notifyclient: cannot start (error %lu): %s\n", GetLastError(), cmd.c_str());
+    if (!CreateProcessRetryingW(nullptr, cmd, 0, nullptr, si, pi, note)) {
+      std::fprintf(stderr, "notifyclient: cannot start (error %lu): %ls\n", GetLastError(), cmd.c_str());
       return 2;
     }
     CloseHandle(pi.hThread);

@@ -18,7 +18,9 @@
 #include "manifest.h"
 #include "package/checksum.h"
 #include "package/gfileinfo.h"
+#include "package/item_name_shown.h"
 #include "package/pkgfile.h"
+#include "paths/utf8.h"
 #include "paths/utils.h"
 #include "progress_line.h"
 #include "setup/unpack_stdio.h"
@@ -142,6 +144,7 @@ class PackerUnpackEnv : public StdioUnpackEnv {
   bool CreateFolder(const std::string& folder) override { return listOnly_ || StdioUnpackEnv::CreateFolder(folder); }
 
   std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) override {
+    ansiItem_ = false;
     std::string name = path.substr(folder_.size() + 1);
     // Windows keeps one file for names that differ only in case, so the
     // stub joins such items; the same happens here on every system.
@@ -165,10 +168,25 @@ class PackerUnpackEnv : public StdioUnpackEnv {
     return false;
   }
   void ProcessMessages() override { line_.Update(entries.size(), bytesRead); }
-  void UnsafeNameSkipped(const std::string& name) override { skipped.push_back(name); }
+  // The engine converts an unmarked name before it opens the item's file or
+  // skips the item, so the flag tells a broken UTF-8 name from an ANSI one; a
+  // marked name that is plain was skipped for the bytes of its header.
+  void UnsafeNameSkipped(const std::string& name) override {
+    skipped.push_back({name, !ansiItem_ && (!IsValidUtf8(name) || IsPlainFileName(name))});
+    ansiItem_ = false;
+  }
+  // Unmarked names keep their bytes here, as before names could be marked.
+  std::string AnsiNameToPath(const std::string& name) override {
+    ansiItem_ = true;
+    return name;
+  }
 
   std::vector<Entry> entries;
-  std::vector<std::string> skipped;
+  struct Skipped {
+    std::string name;
+    bool brokenUtf8;
+  };
+  std::vector<Skipped> skipped;
   bool volumeMissing = false;
   uint64_t bytesRead = 0;
   int volume = 0;
@@ -178,6 +196,7 @@ class PackerUnpackEnv : public StdioUnpackEnv {
   std::string folder_;
   ProgressLine& line_;
   std::map<std::string, size_t> byKey_;
+  bool ansiItem_ = false;
 };
 
 std::string VolumeRange(const Entry& e) {
@@ -273,7 +292,7 @@ int ExtractCommand(const ExtractOptions& o) {
       std::remove(dest.c_str());  // rename does not replace there
 #endif
       if (std::rename(stagedPath(e).c_str(), dest.c_str()) != 0 && error.empty())
-        error = "cannot move " + e.name + " into " + folder;
+        error = "cannot move " + ShownUtf8(e.name) + " into " + folder;
     }
     for (const Entry& e : env.entries) std::remove(stagedPath(e).c_str());
     RemoveFolder(staging);
@@ -294,13 +313,14 @@ int ExtractCommand(const ExtractOptions& o) {
   for (const Entry& e : env.entries) {
     bytesOut += e.size;
     std::string row = "  " + VolumeRange(e) + "  " + std::to_string(e.size) + "  " +
-                      (e.dosTime ? DosDateText(e.dosTime, ' ') : "(time of extraction)") + "  " + e.name;
+                      (e.dosTime ? DosDateText(e.dosTime, ' ') : "(time of extraction)") + "  " + ShownUtf8(e.name);
     if (!engineName.empty() && SameText(e.name, engineName))
-      row += "  [engine" + (engineArgs.empty() ? "" : " " + engineArgs) + "]";
+      row += "  [engine" + (engineArgs.empty() ? "" : " " + ShownUtf8(engineArgs)) + "]";
     std::printf("%s\n", row.c_str());
   }
-  for (const std::string& name : env.skipped)
-    std::printf("  skipped  %s  (unsafe name: not a plain file name; a setup does not extract it)\n", name.c_str());
+  for (const auto& s : env.skipped)
+    std::printf("  skipped  %s  (unsafe name: %s; a setup does not extract it)\n", ShownUtf8(s.name).c_str(),
+                s.brokenUtf8 ? "marked as UTF-8 but not valid UTF-8" : "not a plain file name");
   std::printf("%s\n", SummaryLine(o.listOnly ? "list" : "extract", volumes.paths.size(), env.entries.size(),
                                   volumes.bytes, bytesOut, volumes.bytes, bytesOut, line.Seconds())
                           .c_str());

@@ -8,9 +8,13 @@
 #include "manifest.h"
 #include "package/checksum.h"
 #include "package/gfileinfo.h"
+#include "package/item_name.h"
+#include "package/item_name_shown.h"
 #include "package/package_items.h"
 #include "package/pkgfile.h"
+#include "paths/utf8.h"
 #include "paths/utils.h"
+#include "setup/unpack.h"
 
 namespace {
 
@@ -41,6 +45,9 @@ struct FileRow {
   std::string name;
   bool engine = false;
   std::string engineArgs;
+  NameEncoding encoding = NameEncoding::Ansi;
+  bool brokenUtf8 = false;  // marked, but the header is not strict UTF-8
+  bool unsafe = false;      // the stub skips the item (see IsPlainFileName)
 };
 
 struct Report {
@@ -125,6 +132,12 @@ void Gather(const std::string& first, const TGFileInfo& fi, Report& r) {
         row.name = f.name;
         row.engine = f.engine;
         row.engineArgs = f.engineArgs;
+        // As the stub judges it. An unmarked name is judged by its bytes, as
+        // `packer extract` writes it; the one-byte superscripts of COM1-3
+        // count as devices there too.
+        row.encoding = ItemNameEncoding(f.header);
+        row.brokenUtf8 = row.encoding == NameEncoding::Utf8 && !IsValidUtf8(f.header);
+        row.unsafe = row.brokenUtf8 || !IsPlainFileName(f.name);
       }
       r.files.push_back(row);
     }
@@ -268,9 +281,17 @@ void PrintText(const Report& r, const TGFileInfo& fi) {
     }
     std::string date = f.dosTime == 0 ? "0 (time of extraction)"
                                       : DosDateText(f.dosTime, ' ') + " (" + std::to_string(f.dosTime) + ")";
+    const std::string args = ShownItemName(f.engineArgs, f.encoding);
     std::string row = "  " + std::to_string(f.volume) + "  " + std::to_string(f.size) + "  " + date + "  " +
-                      (f.stored ? "stored" : "compressed") + "  " + f.name;
-    if (f.engine) row += "  [engine" + (f.engineArgs.empty() ? "" : " " + f.engineArgs) + "]";
+                      (f.stored ? "stored" : "compressed") + "  " + ShownItemName(f.name, f.encoding);
+    if (f.engine) row += "  [engine" + (args.empty() ? "" : " " + args) + "]";
+    // ASCII names read the same in every encoding: their rows stay as they were.
+    if (f.encoding == NameEncoding::Utf8 || !IsAscii(f.name) || !IsAscii(f.engineArgs))
+      row += f.encoding == NameEncoding::Utf8 ? "  (utf8)" : "  (ansi)";
+    if (f.brokenUtf8)
+      row += "  (UNSAFE: marked as UTF-8 but not valid UTF-8; skipped on extraction)";
+    else if (f.unsafe)
+      row += "  (UNSAFE: not a plain file name; skipped on extraction)";
     std::printf("%s\n", row.c_str());
   }
   int problems = ProblemCount(r);
@@ -299,6 +320,36 @@ std::string Json(const std::string& s) {
     }
   }
   return out + "\"";
+}
+
+// A marked name that is strict UTF-8: its characters, as \uXXXX escapes
+// (surrogate pairs above U+FFFF), so the document stays plain ASCII. Any other
+// name keeps the byte-per-code-point rule above.
+std::string JsonName(const std::string& s, const FileRow& f) {
+  std::u16string units;
+  if (f.encoding != NameEncoding::Utf8 || f.brokenUtf8 || !Utf8ToUtf16(s, units)) return Json(s);
+  std::string out = "\"";
+  for (char16_t u : units) {
+    if (u == '"' || u == '\\') {
+      out += '\\';
+      out += char(u);
+    } else if (u < 0x20 || u >= 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04X", unsigned(u));
+      out += buf;
+    } else {
+      out += char(u);
+    }
+  }
+  return out + "\"";
+}
+
+// The name as a path (UTF-8): null for an unmarked non-ASCII name, whose
+// characters depend on the code page of the machine that extracts it, and
+// for a broken marked one.
+std::string JsonPath(const FileRow& f) {
+  if (f.brokenUtf8 || (f.encoding == NameEncoding::Ansi && !IsAscii(f.name))) return "null";
+  return JsonName(f.name, f);
 }
 
 std::string Json(bool b) { return b ? "true" : "false"; }
@@ -419,14 +470,17 @@ void PrintJson(const std::string& first, const Report& r, const TGFileInfo& fi) 
     files.push_back(Obj()
                         .Add("volume", Json(int64_t(f.volume)))
                         .Add("offset", Json(f.offset))
-                        .Add("name", Json(f.name))
+                        .Add("name", JsonName(f.name, f))
                         .Add("size", Json(int64_t(f.size)))
                         .Add("date", f.dosTime == 0 ? "null" : Json(DosDateText(f.dosTime, 'T')))
                         .Add("dosTime", Json(int64_t(f.dosTime)))
                         .Add("method", Json(f.stored ? "stored" : "compressed"))
                         .Add("engine", Json(f.engine))
-                        .Add("engineArgs", f.engine ? Json(f.engineArgs) : "null")
+                        .Add("engineArgs", f.engine ? JsonName(f.engineArgs, f) : "null")
                         .Add("checksum", Json(ChecksumText(v.checksum)))
+                        .Add("encoding", Json(f.encoding == NameEncoding::Utf8 ? "utf8" : "ansi"))
+                        .Add("path", JsonPath(f))
+                        .Add("unsafe", Json(f.unsafe))
                         .Text());
   }
   int problems = ProblemCount(r);

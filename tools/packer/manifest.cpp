@@ -20,10 +20,14 @@
 #endif
 
 #include "crypto.h"
+#include "package/lang.h"
 #include "package/pkgfile.h"
 #include "package/signature.h"
+#include "paths/utf8.h"
+#include "paths/pathio.h"
 #include "paths/utils.h"
 #include "publish.h"
+#include "textcodec.h"
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
@@ -90,7 +94,8 @@ bool SourceDateEpoch(int64_t& seconds, bool* malformed) {
 uint32_t FileDosTime(const std::string& path) {
 #ifdef _WIN32
   struct _stat64 st;
-  if (_stat64(path.c_str(), &st) != 0) return 0;
+  std::wstring wide;
+  if ((WidePathFor(path, wide) ? _wstat64(wide.c_str(), &st) : _stat64(path.c_str(), &st)) != 0) return 0;
 #else
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return 0;
@@ -251,18 +256,22 @@ struct DirItem {
 
 bool ListFolder(const std::string& dir, std::vector<DirItem>& out) {
 #ifdef _WIN32
-  struct __finddata64_t fd;
-  intptr_t h = _findfirst64((dir + "\\*").c_str(), &fd);
+  // Listed wide, names in UTF-8 like every path; a folder given in the ANSI
+  // code page is widened byte by byte only when it is ASCII.
+  std::wstring wdir;
+  if (!WidePathFor(dir, wdir)) wdir.assign(dir.begin(), dir.end());
+  struct _wfinddata64_t fd;
+  intptr_t h = _wfindfirst64((wdir + L"\\*").c_str(), &fd);
   if (h == -1) return false;
   do {
-    std::string name = fd.name;
+    std::string name = Utf16ToUtf8(std::u16string(fd.name, fd.name + wcslen(fd.name)));
     if (name == "." || name == "..") continue;
     DirItem item;
     item.name = name;
     item.isDir = (fd.attrib & _A_SUBDIR) != 0;
     item.isFile = !item.isDir;
     out.push_back(item);
-  } while (_findnext64(h, &fd) == 0);
+  } while (_wfindnext64(h, &fd) == 0);
   _findclose(h);
   return true;
 #else
@@ -354,11 +363,136 @@ bool ExpandSource(const FileDraft& d, std::vector<Found>& found, bool& multi, st
   return true;
 }
 
+// ---- text encoding ----
+// Manifests and language files are UTF-8; the texts of a language go into
+// the package in the code page of its Charset, converted once the whole
+// section (Charset, encoding) is known.
+
+const char kUtf8Mark[] = "\xEF\xBB\xBF";  // editors' UTF-8 mark at the start of a file
+
+// Where a language text came from, for messages.
+struct TextOrigin {
+  std::string file;
+  int line = 0;
+  bool included = false;  // from an include file
+};
+
+struct IncludedFile {
+  std::string path;
+  int badLine = 0;  // first line that is not UTF-8; 0 when every line is
+  std::string badWhere;
+  bool utf8Mark = false;
+};
+
+// One [language] section while it is being read.
+struct LanguageDraft {
+  int line = 0;                     // of "[language ...]"
+  bool codePageFiles = false;       // encoding = codepage: include files are in the code page already
+  std::vector<TextOrigin> origins;  // one per text of the PackLanguage
+  std::vector<IncludedFile> includes;
+};
+
+// The first line (1-based) of text that is not strict UTF-8, 0 when there is
+// none, and in `where` the byte and its column (in characters).
+int FirstNonUtf8Line(const std::string& text, std::string& where) {
+  int line = 1;
+  for (size_t start = 0;; ++line) {
+    size_t end = std::min(text.find('\n', start), text.size());
+    std::string_view l(text.data() + start, end - start);
+    int column = 1;
+    for (size_t i = 0; i < l.size(); ++column) {
+      size_t n = Utf8CharLength(l, i);
+      if (n == 0) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "byte 0x%02X at column %d", unsigned(uint8_t(l[i])), column);
+        where = buf;
+        return line;
+      }
+      i += n;
+    }
+    if (end == text.size()) return 0;
+    start = end + 1;
+  }
+}
+
+// The language's charset as the stub reads it: its first Charset text as a
+// number; 0 (ANSI) when it is missing or no number.
+int CharsetOf(const PackLanguage& lang) {
+  std::string section = ChooseLanguageSection(BuildLanguageBlock({lang}), lang.name);
+  return int(StrToInt64Def(SectionText(section, "Charset", "0"), 0));
+}
+
+// One text of a language in its code page; false with "file:line: problem".
+bool EncodeText(std::string& text, const TextOrigin& at, int charset, const std::string& section, std::string& error) {
+  // Every one of these code pages keeps ASCII as it is.
+  if (IsAscii(text)) return true;
+  std::string place = at.file + ":" + std::to_string(at.line) + ": ";
+  auto shown = [](const std::string& ch) { return "\"" + ch + "\" (" + CodePointLabel(ch) + ")"; };
+  int codePage = CodePageOfCharset(charset);
+  std::string cs = "Charset " + std::to_string(charset);
+  if (codePage == 0) {
+    size_t i = 0;
+    while (uint8_t(text[i]) < 0x80) ++i;
+    error = place + shown(text.substr(i, std::max<size_t>(1, Utf8CharLength(text, i)))) + ": " + cs + " of " +
+            section + " has no code page of its own, so its texts must be ASCII (or an include file in the " +
+            "bytes its font shows, with encoding = codepage)";
+    return false;
+  }
+  std::string out, bad;
+  if (!ConvertUtf8ToCodePage(text, codePage, out, bad)) {
+    std::string page = "code page " + std::to_string(codePage) + " (" + cs + " of " + section + ")";
+    error = place + (bad.empty() ? "this system cannot convert texts to " + page : shown(bad) + " is not in " + page);
+    return false;
+  }
+  text = out;
+  return true;
+}
+
+// Every language's texts into its code page: the name, the keys and the
+// values, except those of include files that say they are in it already.
+bool EncodeLanguages(std::vector<PackLanguage>& langs, const std::vector<LanguageDraft>& drafts,
+                     const std::string& manifest, std::string& error) {
+  for (size_t i = 0; i < langs.size(); ++i) {
+    PackLanguage& lang = langs[i];
+    const LanguageDraft& d = drafts[i];
+    std::string section = "[language " + lang.name + "]";
+    for (const IncludedFile& f : d.includes) {
+      if (d.codePageFiles && f.utf8Mark) {
+        error = f.path + ":1: the file starts with a UTF-8 mark, but " + section + " says encoding = codepage";
+        return false;
+      }
+      if (!d.codePageFiles && f.badLine) {
+        error = f.path + ":" + std::to_string(f.badLine) + ": not UTF-8 (" + f.badWhere +
+                "); save the file as UTF-8, or set encoding = codepage in " + section +
+                " if it is written in the language's code page";
+        return false;
+      }
+    }
+    int charset = CharsetOf(lang);
+    if (!EncodeText(lang.name, {manifest, d.line, false}, charset, section, error)) return false;
+    for (size_t j = 0; j < lang.texts.size(); ++j) {
+      const TextOrigin& at = d.origins[j];
+      if (at.included && d.codePageFiles) continue;
+      if (!EncodeText(lang.texts[j].first, at, charset, section, error) ||
+          !EncodeText(lang.texts[j].second, at, charset, section, error))
+        return false;
+    }
+  }
+  return true;
+}
+
 // Texts of a language from a separate file of key=value lines.
-bool IncludeLanguage(const std::string& path, PackLanguage& lang, Parser& outer) {
+bool IncludeLanguage(const std::string& path, PackLanguage& lang, LanguageDraft& draft, Parser& outer) {
   std::string text;
   if (!ReadWholeFile(path, text))
     return outer.Fail("cannot read language file " + Unreadable(path));
+  IncludedFile inc;
+  inc.path = path;
+  inc.utf8Mark = text.compare(0, 3, kUtf8Mark) == 0;
+  if (inc.utf8Mark) text.erase(0, 3);
+  // Judged once the section's encoding is known, after the whole manifest.
+  inc.badLine = FirstNonUtf8Line(text, inc.badWhere);
+  draft.includes.push_back(inc);
   Parser p;
   p.file = path;
   for (const std::string& raw : Lines(text)) {
@@ -370,7 +504,12 @@ bool IncludeLanguage(const std::string& path, PackLanguage& lang, Parser& outer)
       p.Fail("expected key = value");
       break;
     }
+    if (SameText(key, "encoding")) {
+      p.Fail("encoding belongs in the [language] section of the manifest, beside include =");
+      break;
+    }
     lang.texts.emplace_back(key, value);
+    draft.origins.push_back({path, p.line, true});
   }
   if (!p.error.empty()) {
     outer.error = p.error;
@@ -390,7 +529,13 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
     error = path + ": cannot read the manifest " + Unreadable(path);
     return false;
   }
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // editors' UTF-8 mark
+  if (text.compare(0, 3, kUtf8Mark) == 0) text.erase(0, 3);
+  // Paths, names and texts alike are UTF-8.
+  std::string badWhere;
+  if (int badLine = FirstNonUtf8Line(text, badWhere)) {
+    error = path + ":" + std::to_string(badLine) + ": not UTF-8 (" + badWhere + "); save the manifest as UTF-8";
+    return false;
+  }
   const std::string base = DirOf(path);
   PackagePlan& plan = out.plan;
   std::string section;
@@ -398,6 +543,7 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
   int stubLine = 0;
   int packageLine = 1;
   std::vector<FileDraft> files;
+  std::vector<LanguageDraft> langDrafts;  // beside plan.languages
   std::string webSizeOf;
   int webSizeLine = 0;
   int volumeSizeLine = 0;
@@ -426,6 +572,8 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
         if (langName.empty()) return bad("[language] needs a name, e.g. [language English]");
         section = "language";
         plan.languages.push_back({langName, {}});
+        langDrafts.emplace_back();
+        langDrafts.back().line = p.line;
       } else if (SameText(name, "file")) {
         section = "file";
         FileDraft d;
@@ -521,10 +669,19 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
       if (ok && value.find('|') != std::string::npos) ok = p.Fail(key + " must not contain \"|\"");
     } else if (section == "language") {
       PackLanguage& lang = plan.languages.back();
+      LanguageDraft& draft = langDrafts.back();
       if (k == "include") {
-        ok = IncludeLanguage(JoinPath(base, value), lang, p);
+        ok = IncludeLanguage(JoinPath(base, value), lang, draft, p);
+      } else if (k == "encoding") {
+        if (SameText(value, "utf8") || SameText(value, "utf-8"))
+          draft.codePageFiles = false;
+        else if (SameText(value, "codepage"))
+          draft.codePageFiles = true;
+        else
+          ok = p.Fail("encoding: expected utf8 or codepage, not \"" + value + "\"");
       } else {
         lang.texts.emplace_back(key, value);
+        draft.origins.push_back({path, p.line, false});
       }
     } else if (section == "file") {
       FileDraft& d = files.back();
@@ -566,6 +723,8 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
       return false;
     }
   }
+
+  if (!EncodeLanguages(plan.languages, langDrafts, path, error)) return false;
 
   // Checks that need the whole manifest.
   auto failAt = [&](int line, const std::string& msg) {

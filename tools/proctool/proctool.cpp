@@ -30,6 +30,7 @@
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "process/process_win.h"
+#include "paths/widepath_win.h"
 #include "process/psapi_win.h"
 #include "process/tlhelp32_win.h"
 
@@ -67,11 +68,11 @@ BOOL CALLBACK PrintWindow(HWND w, LPARAM pid) {
 int ListSnapshot() {
   HANDLE snap = ThCreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (!snap) return 1;
-  PROCESSENTRY32 e;
+  PROCESSENTRY32W e;
   std::memset(&e, 0, sizeof(e));
   e.dwSize = sizeof(e);
   for (BOOL ok = ThProcess32First(snap, &e); ok; ok = ThProcess32Next(snap, &e))
-    std::printf("%lu %s\n", (unsigned long)e.th32ProcessID, e.szExeFile);
+    std::printf("%lu %s\n", (unsigned long)e.th32ProcessID, PathFromWide(e.szExeFile).c_str());
   CloseHandle(snap);
   return 0;
 }
@@ -82,15 +83,15 @@ int List() {
   if (!PsEnumProcesses(ids.data(), DWORD(ids.size() * sizeof(DWORD)), &got)) return 1;
   ids.resize(got / sizeof(DWORD));
   for (DWORD id : ids) {
-    char full[1024] = "";
+    wchar_t full[1024] = L"";
     HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
     if (h) {
       HMODULE mod = nullptr;
       DWORD needed = 0;
-      if (PsEnumProcessModules(h, &mod, sizeof(mod), &needed)) PsGetModuleFileNameExA(h, mod, full, sizeof(full));
+      if (PsEnumProcessModules(h, &mod, sizeof(mod), &needed)) PsGetModuleFileNameExW(h, mod, full, 1024);
       CloseHandle(h);
     }
-    std::printf("%lu %s\n", (unsigned long)id, full);
+    std::printf("%lu %s\n", (unsigned long)id, PathFromWide(full).c_str());
   }
   return 0;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "paths/utils.h"
@@ -77,6 +78,34 @@ std::string Report(const std::string& tag, bool atomAtStart) {
            FileHash(dir + "\\" + fd.cFileName) + "|" + std::to_string(DosTimeOfFile(fd.ftLastWriteTime)) + "\r\n";
     } while (FindNextFileA(f, &fd));
     FindClose(f);
+  }
+  // The same folder through the wide functions, names in UTF-8: what an
+  // engine that reads Unicode sees.
+  wchar_t wexe[MAX_PATH + 1];
+  DWORD wn = GetModuleFileNameW(nullptr, wexe, MAX_PATH);
+  std::wstring wdir(wexe, wn);
+  wdir.erase(wdir.find_last_of(L'\\') == std::wstring::npos ? 0 : wdir.find_last_of(L'\\'));
+  WIN32_FIND_DATAW wfd;
+  HANDLE wf = FindFirstFileW((wdir + L"\\*").c_str(), &wfd);
+  if (wf != INVALID_HANDLE_VALUE) {
+    do {
+      if (wfd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      char name[MAX_PATH * 4];
+      int len = WideCharToMultiByte(CP_UTF8, 0, wfd.cFileName, -1, name, sizeof name, nullptr, nullptr);
+      uint64_t size = (uint64_t(wfd.nFileSizeHigh) << 32) | wfd.nFileSizeLow;
+      if (len > 0) r += "FileW=" + std::string(name) + "|" + std::to_string(size) + "\r\n";
+    } while (FindNextFileW(wf, &wfd));
+    FindClose(wf);
+  }
+  // Whether the paths the stub handed over open through the ANSI functions.
+  for (const char* sw : {"/OriginExe=", "/OriginalInfoFile="}) {
+    std::string path = Switch(sw);
+    if (path.empty()) continue;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    r += std::string("Opens") + std::string(sw + 1, std::strlen(sw) - 2) + "=" + (h != INVALID_HANDLE_VALUE ? "1" : "0") +
+         "\r\n";
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   }
   return r;
 }
