@@ -4,14 +4,17 @@
 
 #include "paths/utf8.h"
 
-std::wstring WidePath(const std::string& path) {
-  if (path.empty()) return std::wstring();
-  UINT cp = IsValidUtf8(path) ? CP_UTF8 : CP_ACP;
-  int n = MultiByteToWideChar(cp, 0, path.data(), int(path.size()), nullptr, 0);
+namespace {
+std::wstring Widen(UINT codePage, const std::string& text) {
+  if (text.empty()) return std::wstring();
+  int n = MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), nullptr, 0);
   std::wstring w(size_t(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(cp, 0, path.data(), int(path.size()), w.data(), n);
+  if (n > 0) MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), w.data(), n);
   return w;
 }
+}  // namespace
+
+std::wstring WidePath(const std::string& path) { return Widen(IsValidUtf8(path) ? CP_UTF8 : CP_ACP, path); }
 
 std::string PathFromWide(const wchar_t* text, int length) {
   if (!text) return std::string();
@@ -22,11 +25,8 @@ std::string PathFromWide(const wchar_t* text, int length) {
 
 std::string PathFromAnsi(const std::string& ansi) {
   if (IsAscii(ansi)) return ansi;
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), nullptr, 0);
-  if (n <= 0) return ansi;
-  std::wstring w(size_t(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), w.data(), n);
-  return PathFromWide(w.data(), n);
+  std::wstring w = Widen(CP_ACP, ansi);
+  return w.empty() ? ansi : PathFromWide(w.data(), int(w.size()));
 }
 
 std::string PathInCodePage(const std::string& path, UINT codePage, bool* exact) {
@@ -67,13 +67,7 @@ std::string AnsiReadablePath(const std::string& path) {
   return path;
 }
 
-std::wstring WideFromAnsi(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-  std::wstring w(size_t(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), w.data(), n);
-  return w;
-}
+std::wstring WideFromAnsi(const std::string& text) { return Widen(CP_ACP, text); }
 
 std::string AnsiFromWide(const wchar_t* text, int length) {
   if (!text) return std::string();
