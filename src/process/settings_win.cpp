@@ -93,7 +93,9 @@ void SetReAskSecondsInterval(int64_t seconds) {
 }
 void SetProbeSecondsLast(int64_t seconds) { WriteSeconds("ProbeSecondsLast", seconds); }
 void SetReAskSecondsLast(int64_t seconds) { WriteSeconds("ReAskSecondsLast", seconds); }
-void SetVersionOriginal(int32_t version) { WriteIniInt(OriginalFilePath(), kOriginalSetup, "VersionOriginal", version); }
+bool SetVersionOriginal(int32_t version) {
+  return WriteIniInt(OriginalFilePath(), kOriginalSetup, "VersionOriginal", version);
+}
 void SetOriginalStamp(int32_t stamp) { WriteIniInt(OriginalFilePath(), kOriginalSetup, "Stamp", stamp); }
 
 std::string GetTargetDir() { return OriginalPath("Directories", "TargetDir"); }

@@ -34,7 +34,8 @@ void SetReAskSecondsInterval(int64_t seconds);
 // Also write the readable copy "__ProbeSecondsLast" / "__ReAskSecondsLast".
 void SetProbeSecondsLast(int64_t seconds);
 void SetReAskSecondsLast(int64_t seconds);
-void SetVersionOriginal(int32_t version);
+// False when the ORIGINAL file did not take it.
+bool SetVersionOriginal(int32_t version);
 void SetOriginalStamp(int32_t stamp);
 
 // ---- ORIGINAL file, Directories and UnInstall ----

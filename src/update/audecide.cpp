@@ -3,11 +3,18 @@
 #include "paths/utils.h"
 #include "process/settings.h"
 
+int64_t SaturatingSum(int64_t last, int64_t interval) {
+  if (interval > 0 && last > INT64_MAX - interval) return INT64_MAX;
+  if (interval < 0 && last < INT64_MIN - interval) return INT64_MIN;
+  return last + interval;
+}
+
 int ShotTimeStatus(const ShotFacts& f) {
   int result = 0;
   if (f.probingEnabled || f.forceRequest) {
     int64_t interval = f.testMode ? 5 : f.probeInterval;
-    if (f.now >= f.probeLast + interval) result = 1;
+    int64_t last = f.probeLast > f.probeFloor ? f.probeLast : f.probeFloor;
+    if (f.now >= SaturatingSum(last, interval)) result = 1;
     if (f.probeInterval == 0 && result == 1) result = 2;
     if (f.probeInterval == -1) result = 0;
     if (f.forceRequest) result = 1;
@@ -16,7 +23,7 @@ int ShotTimeStatus(const ShotFacts& f) {
 }
 
 bool ReAskDue(int64_t now, int64_t reAskLast, int64_t reAskInterval) {
-  return reAskInterval > 0 && now > reAskLast + reAskInterval;
+  return reAskInterval > 0 && now > SaturatingSum(reAskLast, reAskInterval);
 }
 
 bool SizeTestHolds(int64_t actual, int64_t expected) {

@@ -13,10 +13,17 @@ struct ShotFacts {
   bool testMode = false;
   int64_t probeInterval = 0;  // ProbeSecondsInterval as stored
   int64_t probeLast = 0;      // ProbeSecondsLast
+  // The last check of this run, kept in memory: a check counts even when the
+  // ORIGINAL file could not record it (read-only, locked).
+  int64_t probeFloor = 0;
   int64_t now = 0;            // NowSeconds
 };
 // 0 = not due, 1 = due, 2 = due and it is the once-per-run check.
 int ShotTimeStatus(const ShotFacts& f);
+
+// last + interval, held at the ends of the range instead of wrapping round
+// (INI values can be anything).
+int64_t SaturatingSum(int64_t last, int64_t interval);
 
 // ---- is there something to offer? ----
 // The re-ask time has come: only with a positive interval.

@@ -41,7 +41,8 @@ bool PerformAutoInform() {
       result = ShowInformWindow(g_MainWindow, title, button, GetMsgBoxCharSet(), GetMsgBoxFontSize(),
                                 GetMsgBoxFontName(), false, GetAutoInformH(), GetAutoInformW(),
                                 GetDownloadURL_INFORM(), body);
-      if (result) SetVersionOriginal(GetVersionNew());
+      if (result && !SetVersionOriginal(GetVersionNew()))
+        AppendLog("ERROR: the version could not be written to " + OriginalFilePath());
       DebugLine(" ==== PerformAutoInform-4 ====");
     }
   }

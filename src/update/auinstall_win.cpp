@@ -159,7 +159,15 @@ bool PerformAutoUpdate() {
       RemoveSetupFolder();
       Stage(11);
       NotifyClient(42, 2);
-      if (result) SetVersionOriginal(versionNew);
+      // An installed version that cannot be recorded would be offered again
+      // and again: the update counts as failed (no hand-over), and says so.
+      if (result && !SetVersionOriginal(versionNew)) {
+        result = false;
+        AppendLog("ERROR: the new version could not be written to " + OriginalFilePath());
+        if (GetRequestConfirmationBeforeInstall() || InteractionMode() == 1)
+          AuErrorMsg(0, "The update was installed, but its version could not be recorded.<P><P>" +
+                            PathInCodePage(OriginalFilePath(), CP_ACP));
+      }
       held.Close();
       DeleteFileW(WidePath(package).c_str());
 

@@ -44,6 +44,15 @@ class BusyGuard {
 
 int32_t Low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
 
+// The last check of this run (done or declined), whether or not the ORIGINAL
+// file took it: an unwritable file must not make every tick a check.
+int64_t g_lastCheck = 0;
+
+void RecordCheck(int64_t now) {
+  g_lastCheck = now;
+  SetProbeSecondsLast(now);
+}
+
 int ShotTimeStatusNow() {
   ShotFacts f;
   f.probingEnabled = g_probingEnabled;
@@ -51,6 +60,7 @@ int ShotTimeStatusNow() {
   f.testMode = g_testMode;
   f.probeInterval = GetProbeSecondsInterval();
   f.probeLast = GetProbeSecondsLast();
+  f.probeFloor = g_lastCheck;
   f.now = NowSeconds();
   g_forceRequest = false;
   return ShotTimeStatus(f);
@@ -119,7 +129,7 @@ void PerformShot() {
   std::string error;
   bool ok = DownloadFileAU(OwnPackage().UpdateUrl(), InfoFilePath(), kDownloadInfo, error);
   NotifyClient(40, 2);
-  SetProbeSecondsLast(NowSeconds());
+  RecordCheck(NowSeconds());
   int status = 0;
   std::string reason;
   if (GetOkToPerformAU(ok, status, reason)) {
@@ -180,7 +190,15 @@ void TickBody() {
   int status = ShotTimeStatusNow();
   DebugLine(" ShotTimeStatus=" + IntToStr(status));
   if (status == 2) g_probingEnabled = false;
-  if (status >= 1 && (g_interactionMode == 1 || ConfirmBeforeCheck())) AskBeforeCheck(status);
+  if (status >= 1 && (g_interactionMode == 1 || ConfirmBeforeCheck())) {
+    AskBeforeCheck(status);
+    // A declined timed question counts as a check: it comes back after the
+    // probe interval, not at the next tick.
+    if (status == 0 && g_interactionMode != 1) {
+      AppendLog("Check declined");
+      RecordCheck(NowSeconds());
+    }
+  }
   if (status >= 1) PerformShot();
 }
 }  // namespace
@@ -245,7 +263,9 @@ int32_t HandleAgentCommand(int32_t command, int32_t value) {
       SetReAskSecondsInterval(WidenSeconds(value));
       return 0;
     case 14:
-      SetProbeSecondsLast(WidenSeconds(value));
+      // Set on purpose: it replaces the run's own last check too.
+      g_lastCheck = WidenSeconds(value);
+      SetProbeSecondsLast(g_lastCheck);
       return 0;
     case 15:
       SetReAskSecondsLast(WidenSeconds(value));

@@ -38,6 +38,37 @@ TEST(ShotTimeStatus, IntervalTestModeAndForce) {
   }
 }
 
+TEST(ShotTimeStatus, TheRunsOwnLastCheckAndHugeValues) {
+  const int64_t now = 1000000;
+  const int64_t big = INT64_MAX, small = INT64_MIN;
+  struct {
+    const char* what;
+    int64_t interval, last, floor;
+    int status;
+  } cases[] = {
+    // The file still says "long ago" (its write failed); this run checked a minute ago.
+    {"unwritable file, checked this run", 3600, 0, now - 60, 0},
+    {"unwritable file, the interval has passed since", 3600, 0, now - 3600, 1},
+    {"the file is newer than the run's check", 3600, now - 10, now - 7200, 0},
+    // Sums that would wrap round: a huge interval is never due, a huge negative one always.
+    {"huge interval", big, now - 10, 0, 0},
+    {"huge last check", 3600, big - 5, 0, 0},
+    {"most negative interval", small, now, 0, 1},
+    {"most negative last check, negative interval", -7, small + 3, 0, 1},
+  };
+  for (const auto& c : cases) {
+    ShotFacts f;
+    f.probeInterval = c.interval;
+    f.probeLast = c.last;
+    f.probeFloor = c.floor;
+    f.now = now;
+    EXPECT_EQ(ShotTimeStatus(f), c.status) << c.what;
+  }
+  EXPECT_EQ(SaturatingSum(big - 1, 5), big);
+  EXPECT_EQ(SaturatingSum(small + 1, -5), small);
+  EXPECT_EQ(SaturatingSum(-5, 7), 2);
+}
+
 OfferFacts Offer() {
   OfferFacts f;
   f.infoDownloaded = true;
@@ -85,6 +116,7 @@ TEST(OfferStatus, ReasonTexts) {
 }
 
 TEST(ReAskDue, OnlyWithAPositiveIntervalAndAfterIt) {
+  EXPECT_FALSE(ReAskDue(1000, INT64_MAX - 10, 100));  // no wrap round into the past
   EXPECT_TRUE(ReAskDue(1000, 899, 100));
   EXPECT_FALSE(ReAskDue(1000, 900, 100));  // exactly at the time: not yet
   EXPECT_FALSE(ReAskDue(1000, 0, 0));

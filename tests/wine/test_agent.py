@@ -80,6 +80,46 @@ def user_requested_check_asks_first_and_explains_why_nothing_happened():
 
 
 @case
+def declined_timed_question_is_not_asked_again_within_the_interval():
+    with Product(fresh_dir("agent_declined")) as p:
+        p.write_original(setup={"ProbeSecondsInterval": 3600, "ProbeSecondsLast": 0})
+        p.release(version=100)
+        p.start_agent("/TRANSIENT=|1|")  # the question before every timed check
+        d = driver()
+        box = d.wait("ZMsgBox")
+        assert "CHECK-Product?" in box.dump()["text"]
+        box.press("No")
+        box.gone()
+        p.wait_log("Check declined", 20)
+        time.sleep(6)  # several ticks: the next question is an hour away
+        assert not d.exists("ZMsgBox")
+        assert checks(p) == 0 and not info_requests(p), p.log()
+        assert int(p.original()["OriginalSetup"]["ProbeSecondsLast"]) > 0
+
+
+@case
+def unwritable_original_file_still_checks_once_per_interval():
+    import subprocess
+    with Product(fresh_dir("agent_readonly")) as p:
+        p.write_original(setup={"ProbeSecondsInterval": 3600, "ProbeSecondsLast": 0})
+        p.release(version=100)
+        original = p.install / "Product.original"
+        # Wine, run as root, writes a file of mode 444 anyway; an immutable file it cannot.
+        if subprocess.run(["chattr", "+i", str(original)], capture_output=True).returncode != 0:
+            print("SKIP unwritable_original_file_still_checks_once_per_interval: chattr +i not possible here")
+            return
+        try:
+            p.start_agent()
+            p.wait_log("GetOkToPerformAU = 3", 30)
+            time.sleep(6)
+            assert checks(p) == 1, p.log()
+            assert len(info_requests(p)) == 1, p.nginx.access_log()
+            assert p.original()["OriginalSetup"]["ProbeSecondsLast"] == "0"
+        finally:
+            subprocess.run(["chattr", "-i", str(original)])
+
+
+@case
 def info_only_command_downloads_the_info_file_and_decides_nothing():
     with Product(fresh_dir("agent_infoonly")) as p:
         p.release(version=101)
