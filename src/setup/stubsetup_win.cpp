@@ -277,7 +277,8 @@ bool RunSetup(std::string target, HeldPackage& package, const std::string& agent
     if (!alternative.empty()) target = alternative;
   }
   DebugLine("========= ForegroundOp=" + BoolText(foreground) + " ==========");
-  if (target.empty()) {
+  bool noFolder = target.empty();
+  if (noFolder) {
     // Never extract relative to the current folder.
     DebugLinePid(" RunSetup: no setup folder, nothing is extracted");
     proceed = false;
@@ -312,7 +313,8 @@ bool RunSetup(std::string target, HeldPackage& package, const std::string& agent
       ErrorMsg(0, info->GetLangText("s7", "Bad CRC!<P>This indicates that your setup file might be corrupted..."),
                info->GetLangText("Error", "Error"), charset, buttons);
   } else {
-    g_ExitCode = kExitUserCancelled;
+    // Only a "No" is the user's cancel; a folder that could not be made is a failure.
+    g_ExitCode = noFolder ? kExitSetupFailed : kExitUserCancelled;
   }
   RemoveAlternativeFolder();
   return result;

@@ -8,7 +8,9 @@
 #include "paths/platform.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "process/procstate_win.h"
 #include "setup/files_win.h"
+#include "setup/setupflow.h"
 #include "setup/stubsetup_win.h"
 #include "start/stub_win.h"
 #include "paths/zdebug.h"
@@ -168,6 +170,11 @@ void WinMainLoop() {
                                  pos.y, 492, 110, nullptr, nullptr, inst, nullptr);
   SetMsgBoxFont(OwnPackage().FontName(), OwnPackage().FontSize(), OwnPackage().Charset());
   if (g_MainWindow) AllowInstanceMessages(g_MainWindow);
+  if (!g_MainWindow) {
+    // No desktop to make it on: nothing ran, which is not a success.
+    DebugLinePid(" No main window (" + LastErrorText() + "): nothing runs");
+    g_ExitCode = kExitSetupFailed;
+  }
   if (g_MainWindow) {
     ShowWindow(g_MainWindow, SW_HIDE);
     MSG m;
