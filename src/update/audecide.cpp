@@ -121,3 +121,17 @@ std::string RestartAgentCommandLine(const std::string& agentDir, const std::stri
   return QuoteIfBlank(NormalizeDirSlash(agentDir, true) + agentExeName) + " /_ZZ=99 /WAIT=10 /TRANSIENT=" +
          overrideList;
 }
+
+std::vector<std::string> RestartCandidates(const std::string& program, const std::string& installFolder) {
+  std::string p = Trim(program);
+  if (p.empty()) return {};
+  bool full = (p.size() >= 3 && p[1] == ':' && (p[2] == '\\' || p[2] == '/')) || p.compare(0, 2, "\\\\") == 0;
+  if (full) return {p};
+  std::vector<std::string> out;
+  if (Trim(installFolder).empty()) return out;
+  std::string base = NormalizeDirSlash(Trim(installFolder), true) + p;
+  out.push_back(base);
+  std::string name = ExtractFileName(base);
+  if (name.find('.') == std::string::npos) out.push_back(base + ".exe");
+  return out;
+}

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // ---- is a check due? ----
 struct ShotFacts {
@@ -82,6 +83,14 @@ std::string SafeDownloadName(const std::string& nameFromInfo, const AgentFileNam
 // ---- shutting the program down ----
 enum class ShutDownKind { AskToClose, WmClose, WmQuit, Terminate, DontShutDown, WaitOnly };
 ShutDownKind ParseShutDownMethod(const std::string& method);  // exact, case-sensitive
+
+// ---- restarting the program ----
+// Where a RunningProcess that is not a full path ("Product.exe",
+// "bin\\Product") is looked for first, as WinExec would: in the install
+// folder, with ".exe" added when the name has no extension. A full path
+// (drive or network) is its only candidate. The search path comes after
+// these (the Win32 side asks the system).
+std::vector<std::string> RestartCandidates(const std::string& program, const std::string& installFolder);
 
 // ---- restarting the agent ----
 // The plain agent's command line: quoted path + " /_ZZ=99 /WAIT=10 /TRANSIENT=" + list.

@@ -3,6 +3,8 @@
 // flow, report, restart the program and hand over to a fresh agent.
 #include <windows.h>
 
+#include <vector>
+
 #include "package/gfileinfo.h"
 #include "paths/widepath_win.h"
 #include "paths/pathmacros_win.h"
@@ -63,6 +65,21 @@ bool ShutDownProcess(const std::string& program) {
   Stage(9);
   AppendLog("Shut Down Process() - END");
   return GetRestartProcess() && wasRunning && !IsProcessRunning(program);
+}
+
+// The file to start for RunningProcess: a name that is not a full path is
+// found as WinExec would find it, in the install folder, then on the search
+// path; the name itself when neither has it (the start then fails, logged).
+std::string ProgramToStart(const std::string& program) {
+  std::string folder = GetTargetDir().empty() ? AgentDir() : GetTargetDir();
+  std::vector<std::string> candidates = RestartCandidates(program, folder);
+  if (candidates.size() == 1 && candidates[0] == Trim(program)) return candidates[0];  // a full path
+  for (const std::string& c : candidates)
+    if (FileExistsA(c)) return c;
+  wchar_t found[MAX_PATH * 2];
+  DWORD n = SearchPathW(nullptr, WidePath(Trim(program)).c_str(), L".exe", MAX_PATH * 2, found, nullptr);
+  if (n > 0 && n < MAX_PATH * 2) return PathFromWide(found, int(n));
+  return Trim(program);
 }
 
 // Starts a program with its path given apart from the command line, so that
@@ -182,7 +199,12 @@ bool PerformAutoUpdate() {
       Stage(12);
       DebugLine(BoolText(restart) + " " + BoolText(answer) + " >" + program + "<");
       // In its own folder, as a program started from its shortcut.
-      if (restart && answer) Launch(program, "\"" + program + "\"", SW_SHOW, ExtractFileDir(program));
+      if (restart && answer) {
+        std::string start = ProgramToStart(program);
+        if (!Launch(start, "\"" + start + "\"", SW_SHOW, ExtractFileDir(start)) &&
+            (GetRequestConfirmationBeforeInstall() || userRequested))
+          AuErrorMsg(0, "The program could not be started again.<P><P>" + PathInCodePage(start, CP_ACP));
+      }
     } while (false);
   Stage(13);
   AppendLog("PerformAutoUpdate() - END    Result=" + BoolText(result));

@@ -219,4 +219,24 @@ TEST(RestartAgent, CommandLineQuotesAPathWithBlanks) {
   EXPECT_EQ(WidenSeconds(int32_t(0x80000000u)), -2147483648LL);
 }
 
+TEST(RestartCandidates, NamesThatAreNotFullPathsStartInTheInstallFolder) {
+  using V = std::vector<std::string>;
+  struct {
+    const char* program;
+    const char* folder;
+    V want;
+  } cases[] = {
+      {"C:\\App\\Product.exe", "D:\\Other", V{"C:\\App\\Product.exe"}},
+      {"\\\\server\\share\\P.exe", "D:\\Other", V{"\\\\server\\share\\P.exe"}},
+      {"Product.exe", "C:\\App", V{"C:\\App\\Product.exe"}},
+      {"Product.exe", "C:\\App\\", V{"C:\\App\\Product.exe"}},
+      {"Product", "C:\\App", V{"C:\\App\\Product", "C:\\App\\Product.exe"}},
+      {"bin\\Product.exe", "C:\\App", V{"C:\\App\\bin\\Product.exe"}},
+      {"  Product.exe ", "C:\\App", V{"C:\\App\\Product.exe"}},
+      {"Product.exe", "", V{}},  // only the search path is left
+      {"", "C:\\App", V{}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(RestartCandidates(c.program, c.folder), c.want) << c.program;
+}
+
 }  // namespace
