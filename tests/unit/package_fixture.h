@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/package_writer.h"
+#include "paths/pathio.h"
 #include "paths/platform.h"
 
 namespace pkgtest {
@@ -33,7 +34,7 @@ inline std::string RandomBytes(size_t n, unsigned seed) {
 
 inline std::string ReadAll(const std::string& path) {
   std::string s;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = OpenPath(path, "rb");
   if (!f) return s;
   char buf[65536];
   size_t n;

@@ -11,7 +11,7 @@
 #include <random>
 
 #include "package/item_name.h"
-#include "paths/pathio.h"
+#include "package_fixture.h"
 #include "package/package_writer.h"
 #include "package/pkgfile.h"
 #include "package/checksum.h"
@@ -26,14 +26,7 @@ namespace {
 std::string ReadAll(const fs::path& p) {
   // Through the path rule (UTF-8, wide on Windows), as the engine wrote it.
   std::u8string u = p.u8string();
-  std::FILE* f = OpenPath(std::string(u.begin(), u.end()), "rb");
-  std::string s;
-  if (!f) return s;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  std::fclose(f);
-  return s;
+  return pkgtest::ReadAll(std::string(u.begin(), u.end()));
 }
 
 void WriteAll(const fs::path& p, const std::string& data) {
