@@ -119,10 +119,30 @@ class Started:
     everything else is the launcher's Popen."""
 
     def __init__(self, cl, cwd):
+        import subprocess
         import tempfile
-        self._out = tempfile.TemporaryFile()
-        self._p = winelib.start([winelib.exe("launch.exe"), cl], cwd=cwd, stdout=self._out)
-        self._code = None
+        import time
+        # A launcher that Wine failed to start ends at once without a word
+        # (or with Wine's internal error): it is started again, up to three
+        # times, as winelib.run does. One still running after the grace time
+        # has started.
+        for attempt in range(1, 4):
+            self._out = tempfile.TemporaryFile()
+            self._p = winelib.start([winelib.exe("launch.exe"), cl], cwd=cwd, stdout=self._out)
+            self._code = None
+            end = time.time() + 2
+            while self._p.poll() is None and time.time() < end:
+                time.sleep(0.05)
+            if self._p.poll() is None or attempt == 3:
+                break
+            self._out.seek(0)
+            self._p.errfile.seek(0)
+            r = subprocess.CompletedProcess([], self._p.returncode, self._out.read().decode("latin-1"),
+                                            self._p.errfile.read().decode("latin-1"))
+            why = winelib.start_failed(r, expect_output=True)
+            if why is None:
+                break
+            print(f"RETRY launch.exe: {why}; start {attempt + 1} of 3", flush=True)
 
     def _full(self):
         if self._code is None and self._p.returncode is not None:
