@@ -80,7 +80,7 @@ bool ReadExactly(HANDLE h, int64_t count, std::string& out) {
 }  // namespace
 
 std::string ReadFilePart(const std::string& path, int64_t maximum, int64_t offset) {
-  if (!FileExistsA(path)) return "";
+  if (!IsExistingFile(path)) return "";
   HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return "";
   std::string out;
@@ -122,7 +122,7 @@ uint32_t FileDosTime(const std::string& path) {
 
 bool WriteFileText(const std::string& path, const std::string& content, uint32_t dosTime, bool append) {
   HANDLE h;
-  if (append && FileExistsA(path))
+  if (append && IsExistingFile(path))
     h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   else
     h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
@@ -180,12 +180,12 @@ double FreeDiskSpace(const std::string& path) {
   return double(spc) * double(bps) * double(freeClusters);
 }
 
-bool FileExistsA(const std::string& path) {
+bool IsExistingFile(const std::string& path) {
   DWORD a = GetFileAttributesW(WidePath(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool DirectoryExistsA(const std::string& path) {
+bool IsExistingFolder(const std::string& path) {
   DWORD a = GetFileAttributesW(WidePath(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
@@ -193,11 +193,11 @@ bool DirectoryExistsA(const std::string& path) {
 bool ForceDirectories(const std::string& folder) {
   std::string dir = NormalizeDirSlash(folder, false);
   if (dir.empty()) return false;
-  if (DirectoryExistsA(dir)) return true;
-  if (dir.size() == 2 && dir[1] == ':') return DirectoryExistsA(dir + "\\");
+  if (IsExistingFolder(dir)) return true;
+  if (dir.size() == 2 && dir[1] == ':') return IsExistingFolder(dir + "\\");
   std::string parent = ExtractFileDir(dir);
   if (!parent.empty() && parent != dir && !ForceDirectories(parent)) return false;
-  return CreateDirectoryW(WidePath(dir).c_str(), nullptr) || DirectoryExistsA(dir);
+  return CreateDirectoryW(WidePath(dir).c_str(), nullptr) || IsExistingFolder(dir);
 }
 
 bool DeleteFiles(const std::string& mask, bool clearAttributes) {
@@ -307,7 +307,7 @@ std::string FindFolderInTree(const std::string& folder, const std::string& name)
 std::string FindFolderOnDrives(const std::string& folderOrPath, UINT driveType) {
   if (folderOrPath.size() >= 3 && folderOrPath.compare(1, 2, ":\\") == 0) {
     char letter = char(toupper(static_cast<unsigned char>(folderOrPath[0])));
-    if (GetDriveTypeW(WidePath(DriveRoot(letter)).c_str()) == driveType && DirectoryExistsA(folderOrPath)) return folderOrPath;
+    if (GetDriveTypeW(WidePath(DriveRoot(letter)).c_str()) == driveType && IsExistingFolder(folderOrPath)) return folderOrPath;
     return "";
   }
   for (char c = 'C'; c <= 'Z'; ++c) {

@@ -94,9 +94,9 @@ bool RunEngine(const std::string& commandLine, const std::string& tag, bool fore
   // unknown outcome keeps the shortcuts.
   bool result = RunEngineWithAtom(atoms, atomName) == EngineOutcome::Completed;
   if (result) {
-    if (GetRemoveStartUpShortcut() && !startUpLink.empty() && FileExistsA(startUpLink))
+    if (GetRemoveStartUpShortcut() && !startUpLink.empty() && IsExistingFile(startUpLink))
       DeleteFileW(WidePath(startUpLink).c_str());
-    if (GetRemoveCheckForNewUpdateShortcut() && !checkLink.empty() && FileExistsA(checkLink))
+    if (GetRemoveCheckForNewUpdateShortcut() && !checkLink.empty() && IsExistingFile(checkLink))
       DeleteFileW(WidePath(checkLink).c_str());
   }
   return result;
@@ -134,7 +134,7 @@ std::string NewSetupFolder() {
 void RemoveSetupFolder() {
   if (g_setupFolder.empty()) return;
   DeleteTree(g_setupFolder, false);
-  if (!DirectoryExistsA(g_setupFolder)) g_setupFolder.clear();
+  if (!IsExistingFolder(g_setupFolder)) g_setupFolder.clear();
 }
 
 bool SetupFlowRunning() { return g_flowDepth > 0; }
@@ -187,7 +187,7 @@ bool SpaceIsEnough(const std::string& folder, const std::string& package) {
 
 bool SpaceIsEnough(const std::string& folder, const TGFileInfo& info) {
   double required = double(info.SpaceRequired(folder));
-  return required < FreeDiskSpace(folder) && DirectoryExistsA(folder);
+  return required < FreeDiskSpace(folder) && IsExistingFolder(folder);
 }
 
 bool ConfirmTempSpace(const std::string& folder, const std::string& package, TGFileInfo& info) {
@@ -212,13 +212,13 @@ bool FindRoomierTempDrive() {
     std::string root = std::string(1, letters[i]) + ":\\";
     if (GetDriveTypeW(WidePath(root).c_str()) != DRIVE_FIXED) continue;
     std::string probe = root + "TEMP";
-    if (DirectoryExistsA(probe)) probe = root + "TEMP\\TEMP" + RandomRangeText(10000, 100000);
+    if (IsExistingFolder(probe)) probe = root + "TEMP\\TEMP" + RandomRangeText(10000, 100000);
     // Only a probe folder made here is written to and removed again.
     bool unused = false;
     if (!MakeNewFolder(probe, unused)) continue;
     std::string test = probe + "\\~aa.tmp";
     WriteFileText(test, "aa", 0, false);
-    if (FileExistsA(test)) freeBytes[i] = FreeDiskSpace(probe);
+    if (IsExistingFile(test)) freeBytes[i] = FreeDiskSpace(probe);
     DeleteTree(probe, false);
   }
   std::string temp = TempDir(false);
@@ -232,7 +232,7 @@ bool FindRoomierTempDrive() {
     }
   if (best != current) {
     g_roomierBase = std::string(1, best) + ":\\TEMP";
-    if (DirectoryExistsA(g_roomierBase)) g_roomierBase += "\\TEMP";
+    if (IsExistingFolder(g_roomierBase)) g_roomierBase += "\\TEMP";
   }
   return !g_roomierBase.empty();
 }

@@ -64,7 +64,7 @@ void WebDownloadSetup(const std::string& setupFolder, const std::string& base, c
   int charset = own.Charset();
   std::string setupPath = NormalizeDirSlash(base, true) + name;
   std::string url = base + "/" + name;
-  if (!FileExistsA(setupPath)) {
+  if (!IsExistingFile(setupPath)) {
     SetStatusText(g_MainWindow, own.GetLangText("s10", "Downloading File..."), own.FontName(), charset,
                   own.FontSize());
     if (own.ConfirmDownload() && !hidden) {
@@ -132,6 +132,6 @@ void WebSetupBranch(const std::string& agentName) {
   std::string base = own.WebBase();
   if (!agentName.empty()) WriteAgentCopyOfStub(agentName);
   std::string name = own.WebFileName();
-  if (!own.WebAlwaysDownload() && FileExistsA(OwnFolder(true) + name)) base = OwnFolder(false);
+  if (!own.WebAlwaysDownload() && IsExistingFile(OwnFolder(true) + name)) base = OwnFolder(false);
   WebDownloadSetup(GetSetupFolder(), base, name);
 }

@@ -89,7 +89,7 @@ class WinUnpackEnv : public UnpackEnv {
   WinUnpackEnv(int charset, HeldPackage* first, bool releaseFirst)
       : charset_(charset), first_(first), releaseFirst_(releaseFirst) {}
 
-  bool FileExists(const std::string& path) override { return FileExistsA(path); }
+  bool FileExists(const std::string& path) override { return IsExistingFile(path); }
   std::unique_ptr<UnpackVolume> OpenVolume(const std::string& path) override {
     HeldPackage* held = Held(path);
     if (!held) return nullptr;
@@ -119,7 +119,7 @@ class WinUnpackEnv : public UnpackEnv {
   bool Aborted() override { return SetupAbortRequested(); }
   bool CreateFolder(const std::string& folder) override { return ForceDirectories(folder); }
   std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) override {
-    bool exists = FileExistsA(path);
+    bool exists = IsExistingFile(path);
     existed = exists;
     HANDLE h;
     int64_t oldSize = 0;

@@ -95,7 +95,7 @@ bool HandleParamOK(bool xWasRunning) {
   AppendLog("HandleParamOK() --- Start");
   bool result = false;
   std::string t = OwnFolder(true) + "X_" + ExeName();
-  bool exists = FileExistsA(t);
+  bool exists = IsExistingFile(t);
   int64_t s = SwitchInt("/STOP=", -1);
   if (s >= 0 && exists) {
     AppendLog("PostProcessMessage(wm_ShutDown) to: " + t);

@@ -178,7 +178,7 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
   bool test = TestModeOn();
   std::string base = test ? TestModeUrl() : baseIn;
   std::string source = base + "\\" + name;
-  bool inFolder = !base.empty() && FileExistsA(source);
+  bool inFolder = !base.empty() && IsExistingFile(source);
   DebugLine(" DownloadFileAU: " + BoolText(inFolder) + " " + source);
   AppendLog("TestMode=" + BoolText(test));
   AppendLog("Download START: " + source);

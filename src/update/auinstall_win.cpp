@@ -75,7 +75,7 @@ std::string ProgramToStart(const std::string& program) {
   std::vector<std::string> candidates = RestartCandidates(program, folder);
   if (candidates.size() == 1 && candidates[0] == Trim(program)) return candidates[0];  // a full path
   for (const std::string& c : candidates)
-    if (FileExistsA(c)) return c;
+    if (IsExistingFile(c)) return c;
   wchar_t found[MAX_PATH * 2];
   DWORD n = SearchPathW(nullptr, WidePath(Trim(program)).c_str(), L".exe", MAX_PATH * 2, found, nullptr);
   if (n > 0 && n < MAX_PATH * 2) return PathFromWide(found, int(n));

@@ -81,7 +81,7 @@ int64_t OfferedFileSize(std::string& where) {
   std::string base = g_testMode ? g_testModeUrl : GetDownloadURL_UPDATE();
   where = base + "\\" + name;
   if (name.empty() || base.empty()) return -1;
-  if (FileExistsA(where)) return FileSizeByName(where);
+  if (IsExistingFile(where)) return FileSizeByName(where);
   std::string connError;
   if (g_testMode || !InternetConnected(connError)) return -1;
   where = base + "/" + name;

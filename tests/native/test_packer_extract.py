@@ -236,15 +236,21 @@ def latin1(text):
     return text.encode().decode("latin-1")
 
 
-@case
-def non_ascii_names_are_marked_and_extract_under_their_names():
-    d = fresh("utf8names")
+def names_dir(name):
+    """A folder with a stub, an engine and the manifest NAMED; its names/ folder is empty."""
+    d = fresh(name)
     fake_stub(d / "stub.exe")
     (d / "engine.exe").write_bytes(b"MZ engine")
     (d / "names").mkdir()
+    (d / "m.txt").write_text(NAMED, encoding="utf-8")
+    return d
+
+
+@case
+def non_ascii_names_are_marked_and_extract_under_their_names():
+    d = names_dir("utf8names")
     for i, n in enumerate(NAMES):
         (d / "names" / n).write_bytes(b"content %d" % i)
-    (d / "m.txt").write_text(NAMED)
     r = packer("build", "m.txt", cwd=d)
     assert r.returncode == 0, r.stderr
     # The header says UTF-8 in a third field; the ASCII engine keeps the two fields of old.
@@ -288,13 +294,9 @@ def ascii_names_stay_unmarked():
 
 @case
 def source_names_that_are_not_utf8_are_refused():
-    d = fresh("badnames")
-    fake_stub(d / "stub.exe")
-    (d / "engine.exe").write_bytes(b"MZ engine")
-    (d / "names").mkdir()
+    d = names_dir("badnames")
     with open(os.fsencode(d / "names") + b"/M\xfcller.txt", "wb") as f:
         f.write(b"latin-1 name")
-    (d / "m.txt").write_text(NAMED)
     r = packer("build", "m.txt", cwd=d)
     assert r.returncode == 1, r.stdout
     assert 'file name is not valid UTF-8: "M\\xFCller.txt" (from ' in r.stderr, r.stderr

@@ -33,7 +33,7 @@ const uint32_t kDate = DosTimeOf(2002, 9, 8, 13, 45, 30);
 TEST_F(FilesWin, WriteFileTextCreatesReplacesAndAppends) {
   // Empty content: an empty file, success, and the time is set too.
   EXPECT_TRUE(WriteFileText(P("empty"), "", kDate, false));
-  EXPECT_TRUE(FileExistsA(P("empty")));
+  EXPECT_TRUE(IsExistingFile(P("empty")));
   EXPECT_EQ(FileSizeByName(P("empty")), 0);
   EXPECT_EQ(FileDosTime(P("empty")), kDate);
 
@@ -111,9 +111,9 @@ TEST_F(FilesWin, DeleteFilesByMask) {
   WriteFileText(P("keep.txt"), "k", 0, false);
   SetFileAttributesA(P("b.tmp").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
   EXPECT_TRUE(DeleteFiles(P("*.tmp"), true));
-  EXPECT_FALSE(FileExistsA(P("a.tmp")));
-  EXPECT_FALSE(FileExistsA(P("b.tmp")));
-  EXPECT_TRUE(FileExistsA(P("keep.txt")));
+  EXPECT_FALSE(IsExistingFile(P("a.tmp")));
+  EXPECT_FALSE(IsExistingFile(P("b.tmp")));
+  EXPECT_TRUE(IsExistingFile(P("keep.txt")));
   EXPECT_FALSE(DeleteFiles(P("*.tmp"), true));
 }
 
@@ -124,7 +124,7 @@ TEST_F(FilesWin, DeleteTree) {
   WriteFileText(P("t\\a\\ro.txt"), "x", 0, false);
   SetFileAttributesA(P("t\\a\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_TRUE(DeleteTree(P("t"), true));
-  EXPECT_FALSE(DirectoryExistsA(P("t")));
+  EXPECT_FALSE(IsExistingFolder(P("t")));
 
   EXPECT_FALSE(DeleteTree(P("never"), true));
   EXPECT_FALSE(DeleteTree("", true));
@@ -134,8 +134,8 @@ TEST_F(FilesWin, DeleteTree) {
   SetFileAttributesA(P("h\\secret").c_str(), FILE_ATTRIBUTE_HIDDEN);
   WriteFileText(P("h\\plain.txt"), "x", 0, false);
   EXPECT_FALSE(DeleteTree(P("h"), true));
-  EXPECT_TRUE(DirectoryExistsA(P("h\\secret")));
-  EXPECT_FALSE(FileExistsA(P("h\\plain.txt")));
+  EXPECT_TRUE(IsExistingFolder(P("h\\secret")));
+  EXPECT_FALSE(IsExistingFile(P("h\\plain.txt")));
   SetFileAttributesA(P("h\\secret").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -204,7 +204,7 @@ TEST_F(FilesWin, ExtractPackageWritesFilesDatesAndAgent) {
   ExtractPackage(P("None.exe"), P("out2"), "", ok, nullptr, "", "", "", 0, false, entry);
   EXPECT_FALSE(ok);
   EXPECT_EQ(entry, "");
-  EXPECT_FALSE(DirectoryExistsA(P("out2")));
+  EXPECT_FALSE(IsExistingFolder(P("out2")));
 }
 
 TEST_F(FilesWin, ZlibErrorLeavesNoFileOpen) {

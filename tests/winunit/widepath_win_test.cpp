@@ -29,14 +29,14 @@ class UnicodeFolder : public ::testing::Test {
 TEST_F(UnicodeFolder, FilesAreMadeReadAndRemovedUnderTheirRealNames) {
   std::string file = root_ + "\\M\xC3\xBCller.txt";
   ASSERT_TRUE(WriteFileText(file, "abc", 0, false));
-  EXPECT_TRUE(FileExistsA(file));
+  EXPECT_TRUE(IsExistingFile(file));
   EXPECT_EQ(FileSizeByName(file), 3);
   // The wide functions see the very name.
   std::wstring wide = WidePath(file);
   EXPECT_NE(GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(PathFromWide(wide.c_str()), file);
   DeleteTree(root_, false);
-  EXPECT_FALSE(DirectoryExistsA(root_));
+  EXPECT_FALSE(IsExistingFolder(root_));
 }
 
 TEST_F(UnicodeFolder, AnsiReadersGetTheShortFormOnlyWhenTheyNeedIt) {

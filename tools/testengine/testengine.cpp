@@ -151,12 +151,16 @@ int DialogHost(const std::string& tag, DWORD ms) {
 }
 
 void StartDialogHost(const std::string& tag, int64_t ms) {
-  std::string cmd = "\"" + OwnPath() + "\" /ZT_DIALOGHOST=" + std::to_string(ms) + " /TH_ID=" + tag;
-  STARTUPINFOA si{};
+  // Its own second copy, by its wide path: the setup folder may have any name.
+  wchar_t self[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring cmd = L"\"" + std::wstring(self, n) + L"\" /ZT_DIALOGHOST=" + std::to_wstring(ms) + L" /TH_ID=" +
+                     std::wstring(tag.begin(), tag.end());
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   auto note = [](const std::string& text) { std::fprintf(stderr, "testengine: %s\n", text.c_str()); };
-  if (!CreateProcessRetryingA(nullptr, cmd, 0, nullptr, si, pi, note)) return;
+  if (!CreateProcessRetryingW(nullptr, cmd, 0, nullptr, si, pi, note)) return;
   // Wait until the window exists, so the stub never finds the dialog missing by a race.
   std::string cls = kDialogClassBase + tag;
   for (int i = 0; i < 500 && !FindWindowA(cls.c_str(), nullptr); ++i) Sleep(10);
