@@ -17,8 +17,8 @@ NameEncoding EncodingForSourceName(const std::string& utf8Name) {
   return IsAscii(utf8Name) ? NameEncoding::Ansi : NameEncoding::Utf8;
 }
 
-bool DecodeItemName(const std::string& stored, NameEncoding encoding,
-                    std::string (*ansiToPath)(const std::string&), std::string& out) {
+bool DecodeItemName(const std::string& stored, NameEncoding encoding, std::string (*ansiToPath)(const std::string&),
+                    std::string& out) {
   out.clear();
   if (encoding == NameEncoding::Utf8) {
     if (!IsValidUtf8(stored)) return false;

@@ -20,5 +20,5 @@ NameEncoding EncodingForSourceName(const std::string& utf8Name);
 // The name as stored, ready for the unsafe-name rule: a marked name must be
 // strict UTF-8 (false otherwise); an unmarked one is converted by ansiToPath
 // (the machine's ANSI code page -> UTF-8; null keeps the bytes).
-bool DecodeItemName(const std::string& stored, NameEncoding encoding,
-                    std::string (*ansiToPath)(const std::string&), std::string& out);
+bool DecodeItemName(const std::string& stored, NameEncoding encoding, std::string (*ansiToPath)(const std::string&),
+                    std::string& out);

@@ -35,12 +35,11 @@ std::string PathInCodePage(const std::string& path, UINT codePage, bool* exact) 
   std::wstring w = WidePath(path);
   BOOL usedDefault = FALSE;
   // CP_UTF7/8 refuse the default-character arguments; they are never asked for here.
-  int n = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, w.data(), int(w.size()), nullptr, 0, nullptr,
-                              &usedDefault);
+  int n =
+      WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, w.data(), int(w.size()), nullptr, 0, nullptr, &usedDefault);
   std::string out(size_t(n > 0 ? n : 0), '\0');
   if (n > 0)
-    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, w.data(), int(w.size()), out.data(), n, nullptr,
-                        &usedDefault);
+    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, w.data(), int(w.size()), out.data(), n, nullptr, &usedDefault);
   if (exact) *exact = n > 0 && !usedDefault;
   return out;
 }

@@ -50,8 +50,8 @@ void SendDebugPiece(const std::string& piece) {
 
 bool AppendSharedFile(const std::string& path, const std::string& bytes) {
   // Append-only access: lines of several processes never overwrite each other.
-  HANDLE h = CreateFileW(WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   SetFilePointer(h, 0, nullptr, FILE_END);
   DWORD written = 0;

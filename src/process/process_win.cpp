@@ -70,8 +70,8 @@ using QueryImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
 
 QueryImageNameFn QueryImageName() {
   // Vista and later only, hence bound by name.
-  static QueryImageNameFn fn = reinterpret_cast<QueryImageNameFn>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameW")));
+  static QueryImageNameFn fn = reinterpret_cast<QueryImageNameFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameW")));
   return fn;
 }
 

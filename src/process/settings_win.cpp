@@ -26,9 +26,7 @@ std::string Info(const char* section, const char* key, const std::string& def = 
   return ReadIniString(InfoFilePath(), section, key, def);
 }
 // Values that are paths (folders, links, the program to close) keep every character.
-std::string OriginalPath(const char* section, const char* key) {
-  return ReadIniPath(OriginalFilePath(), section, key);
-}
+std::string OriginalPath(const char* section, const char* key) { return ReadIniPath(OriginalFilePath(), section, key); }
 int64_t OriginalInt(const char* section, const char* key, int64_t def) {
   return ReadIniInt(OriginalFilePath(), section, key, def);
 }

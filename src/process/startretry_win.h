@@ -19,8 +19,7 @@ BOOL CreateProcessRetryingW(const wchar_t* application, const std::wstring& comm
                             const wchar_t* folder, STARTUPINFOW& si, PROCESS_INFORMATION& pi, Note note) {
   for (int attempt = 1;; ++attempt) {
     std::wstring cl = commandLine;
-    if (CreateProcessW(application, cl.data(), nullptr, nullptr, FALSE, flags, nullptr, folder, &si, &pi))
-      return TRUE;
+    if (CreateProcessW(application, cl.data(), nullptr, nullptr, FALSE, flags, nullptr, folder, &si, &pi)) return TRUE;
     DWORD error = GetLastError();
     if (error != ERROR_INTERNAL_ERROR || attempt == kProcessStartAttempts) {
       SetLastError(error);

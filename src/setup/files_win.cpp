@@ -33,8 +33,6 @@ bool IsDotEntry(const wchar_t* name) {
 
 std::string DriveRoot(char letter) { return std::string(1, letter) + ":\\"; }
 
-std::string ShortPath(const std::string& path) { return ShortPathOf(path); }
-
 }  // namespace
 
 int64_t SeekFile(HANDLE file, int64_t offset, DWORD origin) {
@@ -81,7 +79,8 @@ bool ReadExactly(HANDLE h, int64_t count, std::string& out) {
 
 std::string ReadFilePart(const std::string& path, int64_t maximum, int64_t offset) {
   if (!IsExistingFile(path)) return "";
-  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
   if (h == INVALID_HANDLE_VALUE) return "";
   std::string out;
   int64_t size = FileSizeOfHandle(h);
@@ -95,7 +94,8 @@ std::string ReadFilePart(const std::string& path, int64_t maximum, int64_t offse
 
 bool ReadFileUpTo(const std::string& path, int64_t limit, std::string& out) {
   out.clear();
-  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   int64_t size = FileSizeOfHandle(h);
   bool ok = size >= 0 && size <= limit && ReadExactly(h, size, out);
@@ -123,10 +123,11 @@ uint32_t FileDosTime(const std::string& path) {
 bool WriteFileText(const std::string& path, const std::string& content, uint32_t dosTime, bool append) {
   HANDLE h;
   if (append && IsExistingFile(path))
-    h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  else
-    h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                     nullptr);
+  else
+    h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = !append || SeekFile(h, 0, FILE_END) >= 0;
   if (ok) {
@@ -140,7 +141,8 @@ bool WriteFileText(const std::string& path, const std::string& content, uint32_t
 }
 
 bool AppendFileText(const std::string& path, const std::string& content, uint32_t dosTime) {
-  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   bool ok = SeekFile(h, 0, FILE_END) >= 0 &&
@@ -168,15 +170,18 @@ double FreeDiskSpace(const std::string& path) {
   if (s_hasFreeEx == 1) {
     ULARGE_INTEGER avail, total, freeAll;
     FreeSpaceRoot(query, false);
-    if (s_freeEx(query.empty() ? nullptr : WidePath(query).c_str(), &avail, &total, &freeAll)) return double(avail.QuadPart);
+    if (s_freeEx(query.empty() ? nullptr : WidePath(query).c_str(), &avail, &total, &freeAll))
+      return double(avail.QuadPart);
     query = path;
     FreeSpaceRoot(query, true);
-    if (s_freeEx(query.empty() ? nullptr : WidePath(query).c_str(), &avail, &total, &freeAll)) return double(avail.QuadPart);
+    if (s_freeEx(query.empty() ? nullptr : WidePath(query).c_str(), &avail, &total, &freeAll))
+      return double(avail.QuadPart);
     return -1;
   }
   FreeSpaceRoot(query, true);
   DWORD spc = 0, bps = 0, freeClusters = 0, clusters = 0;
-  if (!GetDiskFreeSpaceW(query.empty() ? nullptr : WidePath(query).c_str(), &spc, &bps, &freeClusters, &clusters)) return -1;
+  if (!GetDiskFreeSpaceW(query.empty() ? nullptr : WidePath(query).c_str(), &spc, &bps, &freeClusters, &clusters))
+    return -1;
   return double(spc) * double(bps) * double(freeClusters);
 }
 
@@ -232,7 +237,7 @@ class WinTreeFs : public TreeFs {
   std::vector<TreeEntry> List(const std::string& folder) override {
     std::vector<TreeEntry> out;
     WIN32_FIND_DATAW fd;
-    HANDLE f = FindFirstFileW(WidePath((folder + "\\*.*")).c_str(), &fd);
+    HANDLE f = FindFirstFileW(WidePath(folder + "\\*.*").c_str(), &fd);
     if (f == INVALID_HANDLE_VALUE) return out;
     do {
       if (!IsDotEntry(fd.cFileName)) out.push_back(Entry(fd.dwFileAttributes, PathFromWide(fd.cFileName)));
@@ -240,7 +245,9 @@ class WinTreeFs : public TreeFs {
     FindClose(f);
     return out;
   }
-  void ClearAttributes(const std::string& path) override { SetFileAttributesW(WidePath(path).c_str(), FILE_ATTRIBUTE_NORMAL); }
+  void ClearAttributes(const std::string& path) override {
+    SetFileAttributesW(WidePath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
   bool RemoveFile(const std::string& path) override { return ::DeleteFileW(WidePath(path).c_str()) != 0; }
   bool RemoveFolder(const std::string& path) override { return ::RemoveDirectoryW(WidePath(path).c_str()) != 0; }
 
@@ -269,7 +276,7 @@ template <typename Search>
 std::string SearchSubfolders(const std::string& dir, Search search) {
   std::string result;
   WIN32_FIND_DATAW fd;
-  HANDLE f = FindFirstFileW(WidePath((dir + "*.*")).c_str(), &fd);
+  HANDLE f = FindFirstFileW(WidePath(dir + "*.*").c_str(), &fd);
   if (f == INVALID_HANDLE_VALUE) return result;
   do {
     DWORD a = fd.dwFileAttributes;
@@ -284,7 +291,7 @@ std::string SearchSubfolders(const std::string& dir, Search search) {
 
 std::string FindFileInTree(const std::string& folder, const std::string& name) {
   std::string dir = NormalizeDirSlash(folder, true);
-  if (GetFileAttributesW(WidePath((dir + name)).c_str()) != INVALID_FILE_ATTRIBUTES) return dir + name;
+  if (GetFileAttributesW(WidePath(dir + name).c_str()) != INVALID_FILE_ATTRIBUTES) return dir + name;
   return SearchSubfolders(dir, [&](const std::string& sub) { return FindFileInTree(sub, name); });
 }
 
@@ -307,7 +314,8 @@ std::string FindFolderInTree(const std::string& folder, const std::string& name)
 std::string FindFolderOnDrives(const std::string& folderOrPath, UINT driveType) {
   if (folderOrPath.size() >= 3 && folderOrPath.compare(1, 2, ":\\") == 0) {
     char letter = char(toupper(static_cast<unsigned char>(folderOrPath[0])));
-    if (GetDriveTypeW(WidePath(DriveRoot(letter)).c_str()) == driveType && IsExistingFolder(folderOrPath)) return folderOrPath;
+    if (GetDriveTypeW(WidePath(DriveRoot(letter)).c_str()) == driveType && IsExistingFolder(folderOrPath))
+      return folderOrPath;
     return "";
   }
   for (char c = 'C'; c <= 'Z'; ++c) {
@@ -324,7 +332,8 @@ namespace {
 HANDLE CreateOwnBatch(const std::string& dir, std::string& path) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     path = dir + SelfDeleteBatchName(GetCurrentProcessId(), GetTickCount() + DWORD(attempt) * 7919u);
-    HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) return h;
     DWORD e = GetLastError();
     if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS && e != ERROR_ACCESS_DENIED) break;
@@ -349,7 +358,7 @@ void SelfDeleteBatch(bool removeFolder, bool shortNames) {
   std::string runPath = batch;
   if (shortNames) {
     // The batch file exists now, so its short name can be asked for.
-    std::string sb = ShortPath(batch), se = ShortPath(exe), sd = ShortPath(dir);
+    std::string sb = ShortPathOf(batch), se = ShortPathOf(exe), sd = ShortPathOf(dir);
     // Without every short form the long, quoted names are the safe choice.
     if (!sb.empty() && !se.empty() && !sd.empty()) {
       q.clear();
@@ -366,8 +375,10 @@ void SelfDeleteBatch(bool removeFolder, bool shortNames) {
     if (exact) continue;
     std::string s = ShortPathOf(*p);
     PathInCodePage(s, CP_OEMCP, &exact);
-    if (s.empty() || !exact) all = false;
-    else *p = s;
+    if (s.empty() || !exact)
+      all = false;
+    else
+      *p = s;
   }
   std::string text = PathInCodePage(SelfDeleteBatchText(exe, dir, batch, removeFolder, q), CP_OEMCP);
   DWORD written = 0;
@@ -390,7 +401,8 @@ bool EjectCdDrive(const std::string& path) {
   char letter = char(toupper(static_cast<unsigned char>(path[0])));
   if (letter < 'A' || letter > 'Z' || GetDriveTypeW(WidePath(DriveRoot(letter)).c_str()) != DRIVE_CDROM) return false;
   std::string device = std::string("\\\\.\\") + letter + ":";
-  HANDLE h = CreateFileW(WidePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h = CreateFileW(WidePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
   DebugLine("EjectCD-2: " + device + " " + std::to_string(intptr_t(h)));
   if (h == INVALID_HANDLE_VALUE) {
     h = CreateFileW(WidePath(device).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -48,8 +48,8 @@ bool EjectCdDrive(const std::string& path);
 std::string DescribeWriteFailure(const std::string& path, int64_t dataSize);
 
 // Small helpers of the same unit.
-bool IsExistingFile(const std::string& path);    // a file (not a folder) is there
-bool IsExistingFolder(const std::string& path);  // a folder is there
+bool IsExistingFile(const std::string& path);      // a file (not a folder) is there
+bool IsExistingFolder(const std::string& path);    // a folder is there
 bool ForceDirectories(const std::string& folder);  // creates all missing parents
 // Sets the modification time of an open file from a DOS date/time (local time).
 bool SetFileDosTime(HANDLE file, uint32_t dosTime);

@@ -10,8 +10,8 @@ bool HeldPackage::Open(const std::string& path) {
   Close();
   path_ = path;
   if (path.empty()) return false;
-  handle_ = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                        nullptr);
+  handle_ = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
   return IsOpen();
 }
 

@@ -245,7 +245,8 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome&
 ItemResult Extraction::ExtractVolume(UnpackVolume& vol, const PackageTrailer& rec, int64_t end, bool first) {
   if (first) Progress(req_, 0, int(rec.FileCount));
   if (!env_.CreateFolder(req_.targetFolder))
-    env_.ErrorBox(env_.PathForText(req_.targetFolder) + "<P><P>Unable to create Directory!<P><P>" + env_.LastErrorText());
+    env_.ErrorBox(env_.PathForText(req_.targetFolder) + "<P><P>Unable to create Directory!<P><P>" +
+                  env_.LastErrorText());
   // Items must end before the trailer; anything reaching into it is damage.
   int64_t trailerLen = rec.TrailerLength >= 4 && rec.TrailerLength <= uint32_t(kTrailerSize) ? rec.TrailerLength
                                                                                                 : kTrailerSize;

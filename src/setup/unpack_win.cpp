@@ -124,7 +124,8 @@ class WinUnpackEnv : public UnpackEnv {
     HANDLE h;
     int64_t oldSize = 0;
     if (exists && !replace) {
-      h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
       if (h != INVALID_HANDLE_VALUE) {
         oldSize = SeekFile(h, 0, FILE_END);
         if (oldSize < 0) {

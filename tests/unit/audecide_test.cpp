@@ -46,15 +46,15 @@ TEST(ShotTimeStatus, TheRunsOwnLastCheckAndHugeValues) {
     int64_t interval, last, floor;
     int status;
   } cases[] = {
-    // The file still says "long ago" (its write failed); this run checked a minute ago.
-    {"unwritable file, checked this run", 3600, 0, now - 60, 0},
-    {"unwritable file, the interval has passed since", 3600, 0, now - 3600, 1},
-    {"the file is newer than the run's check", 3600, now - 10, now - 7200, 0},
-    // Sums that would wrap round: a huge interval is never due, a huge negative one always.
-    {"huge interval", big, now - 10, 0, 0},
-    {"huge last check", 3600, big - 5, 0, 0},
-    {"most negative interval", small, now, 0, 1},
-    {"most negative last check, negative interval", -7, small + 3, 0, 1},
+      // The file still says "long ago" (its write failed); this run checked a minute ago.
+      {"unwritable file, checked this run", 3600, 0, now - 60, 0},
+      {"unwritable file, the interval has passed since", 3600, 0, now - 3600, 1},
+      {"the file is newer than the run's check", 3600, now - 10, now - 7200, 0},
+      // Sums that would wrap round: a huge interval is never due, a huge negative one always.
+      {"huge interval", big, now - 10, 0, 0},
+      {"huge last check", 3600, big - 5, 0, 0},
+      {"most negative interval", small, now, 0, 1},
+      {"most negative last check, negative interval", -7, small + 3, 0, 1},
   };
   for (const auto& c : cases) {
     ShotFacts f;

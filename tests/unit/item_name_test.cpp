@@ -26,10 +26,10 @@ TEST(ItemName, TheThirdFieldMarksUtf8) {
       {"|M\xC3\xBCller.txt||utf8|", NameEncoding::Utf8},  // empty date field
       {"|Engine.exe* /x|1031497895|utf8|", NameEncoding::Utf8},
       {"\\a\\0\\utf8\\", NameEncoding::Utf8},  // the first byte is the separator, as for the stub
-      {"|a|0|UTF8|", NameEncoding::Ansi},       // the mark is exact
-      {"|a|0|utf8", NameEncoding::Ansi},        // an unclosed field is no field
+      {"|a|0|UTF8|", NameEncoding::Ansi},      // the mark is exact
+      {"|a|0|utf8", NameEncoding::Ansi},       // an unclosed field is no field
       {"|a|0|utf-8|", NameEncoding::Ansi},
-      {"|a|0||utf8|", NameEncoding::Ansi},      // only the third field counts
+      {"|a|0||utf8|", NameEncoding::Ansi},  // only the third field counts
       {"|a*utf8|0|", NameEncoding::Ansi},
       {"|utf8|0|", NameEncoding::Ansi},
       {"", NameEncoding::Ansi},
@@ -151,10 +151,9 @@ TEST(ItemName, TheWriterMarksNonAsciiNamesOnly) {
   ASSERT_EQ(WritePackage(plan, dir.Path("Setup.exe")).error, "");
   const std::string z(1, '\0');
   EXPECT_EQ(FileItemsOf(dir.Path("Setup.exe")),
-            (std::vector<std::string>{"|Engine.exe*/LANG=DE|0|" + z + "E", "|Data.bin|77|" + z + "d",
-                                      "|M\xC3\xBCller.txt|0|utf8|" + z + "m",
-                                      "|\xE6\x97\xA5\xE6\x9C\xAC.txt|5|utf8|" + z + "j",
-                                      "|Run.exe*/USER=J\xC3\xBCrgen|0|utf8|" + z + "r"}));
+            (std::vector<std::string>{
+                "|Engine.exe*/LANG=DE|0|" + z + "E", "|Data.bin|77|" + z + "d", "|M\xC3\xBCller.txt|0|utf8|" + z + "m",
+                "|\xE6\x97\xA5\xE6\x9C\xAC.txt|5|utf8|" + z + "j", "|Run.exe*/USER=J\xC3\xBCrgen|0|utf8|" + z + "r"}));
 
   // The building block writes the stored bytes exactly: length word, header, 0x00, content.
   EXPECT_EQ(FileItem("a.txt", 5, "hi", kStoredLevel), std::string("\xF4\xFF\xFF\xFF|a.txt|5|\0hi", 16));

@@ -384,7 +384,10 @@ TEST_F(Unpack, TheUnsafeNameRuleJudgesDecodedNames) {
       {"superscript device with extension", "lpt\xC2\xB2.log", U, "", ""},
       {"overlong '.'", "\xC0\xAE", U, "", ""},
       {"overlong '..'", "\xC0\xAE\xC0\xAE", U, "", ""},
-      {"overlong '/'", "a\xC0\xAF" "b.txt", U, "", ""},
+      {"overlong '/'",
+       "a\xC0\xAF"
+       "b.txt",
+       U, "", ""},
       {"surrogate", "\xED\xA0\x80.txt", U, "", ""},
       {"above U+10FFFF", "\xF4\x90\x80\x80.txt", U, "", ""},
       {"truncated", "M\xC3", U, "", ""},
@@ -393,8 +396,14 @@ TEST_F(Unpack, TheUnsafeNameRuleJudgesDecodedNames) {
       {"unmarked, converted", "M\xFCller.txt", A, "M\xC3\xBCller.txt", ""},
       {"unmarked engine, converted", "Set\xFCp.exe* /N=\xFC", A, "Set\xC3\xBCp.exe", "Set\xC3\xBCp.exe* /N=\xC3\xBC"},
       {"unmarked, becomes '..'", "\xAE\xAE", A, "", ""},
-      {"unmarked, becomes a path", "a\xAF" "b.txt", A, "", ""},
-      {"unmarked, becomes a path upwards", "\xAE\xAE\xA5" "evil.txt", A, "", ""},
+      {"unmarked, becomes a path",
+       "a\xAF"
+       "b.txt",
+       A, "", ""},
+      {"unmarked, becomes a path upwards",
+       "\xAE\xAE\xA5"
+       "evil.txt",
+       A, "", ""},
       {"unmarked superscript device", "COM\xB9", A, "", ""},
       {"unmarked engine, becomes a path", "\xAE\xAE\xA5x.exe*", A, "", ""},
   };

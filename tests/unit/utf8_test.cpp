@@ -41,7 +41,10 @@ TEST(Utf8, StrictDecoding) {
       {"truncated 2-byte", "M\xC3", false, u""},
       {"truncated 3-byte", "\xE6\x97", false, u""},
       {"truncated 4-byte", "\xF0\x9F\x98", false, u""},
-      {"ASCII where a continuation belongs", "\xC3" "A", false, u""},
+      {"ASCII where a continuation belongs",
+       "\xC3"
+       "A",
+       false, u""},
       {"ANSI byte", "M\xFCller", false, u""},
   };
   for (const Case& c : cases) {
@@ -80,8 +83,13 @@ TEST(Utf8, AppendWritesOnlyCharacters) {
     uint32_t cp;
     std::string utf8;
   } cases[] = {
-      {0x41, "A"}, {0xFC, "\xC3\xBC"}, {0x65E5, "\xE6\x97\xA5"}, {0x10FFFF, "\xF4\x8F\xBF\xBF"},
-      {0xD800, "\xEF\xBF\xBD"}, {0xDFFF, "\xEF\xBF\xBD"}, {0x110000, "\xEF\xBF\xBD"},
+      {0x41, "A"},
+      {0xFC, "\xC3\xBC"},
+      {0x65E5, "\xE6\x97\xA5"},
+      {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+      {0xD800, "\xEF\xBF\xBD"},
+      {0xDFFF, "\xEF\xBF\xBD"},
+      {0x110000, "\xEF\xBF\xBD"},
   };
   for (const Case& c : cases) {
     std::string out;

@@ -18,7 +18,9 @@ class UnicodeFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(GetACP(), 1252u) << "these cases assume the ANSI code page 1252";
-    root_ = TempDir(true) + "widepath-\xC5\x81\xC3\xB3" "d\xC5\xBA \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80";
+    root_ = TempDir(true) +
+            "widepath-\xC5\x81\xC3\xB3"
+            "d\xC5\xBA \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80";
     DeleteTree(root_, false);
     ASSERT_TRUE(ForceDirectories(root_));
   }
@@ -61,15 +63,19 @@ TEST_F(UnicodeFolder, AnsiReadersGetTheShortFormOnlyWhenTheyNeedIt) {
 
 TEST(PathForms, ConversionsTable) {
   struct Row {
-    const char* path;    // UTF-8
-    const char* ansi;    // its form in code page 1252
+    const char* path;  // UTF-8
+    const char* ansi;  // its form in code page 1252
     bool exact;
   } rows[] = {
       {"C:\\Plain\\a.txt", "C:\\Plain\\a.txt", true},
       {"C:\\J\xC3\xB6s\xC3\xA9", "C:\\J\xF6s\xE9", true},
-      {"C:\\\xE2\x82\xAC", "C:\\\x80", true},                // the euro sign is 0x80 in 1252
-      {"C:\\\xC5\x81\xC3\xB3" "d\xC5\xBA", "C:\\?\xF3" "d?", false},  // no best fit: Ł is not L
-      {"C:\\\xF0\x9F\x98\x80", "C:\\??", false},             // outside the BMP: two units, two '?'
+      {"C:\\\xE2\x82\xAC", "C:\\\x80", true},  // the euro sign is 0x80 in 1252
+      {"C:\\\xC5\x81\xC3\xB3"
+       "d\xC5\xBA",
+       "C:\\?\xF3"
+       "d?",
+       false},                                    // no best fit: Ł is not L
+      {"C:\\\xF0\x9F\x98\x80", "C:\\??", false},  // outside the BMP: two units, two '?'
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.path);
@@ -89,7 +95,10 @@ TEST(PathForms, LogLinesKeepTheirBytesWhereTheCodePageHoldsThem) {
   } rows[] = {
       {"WinExec: C:\\Plain\\X_A.exe", "WinExec: C:\\Plain\\X_A.exe"},
       {"WinExec: C:\\J\xC3\xB6s\xC3\xA9\\X_A.exe", "WinExec: C:\\J\xF6s\xE9\\X_A.exe"},  // as before
-      {"WinExec: C:\\\xC5\x81" "d\xC5\xBA\\X_A.exe", "WinExec: C:\\\xC5\x81" "d\xC5\xBA\\X_A.exe"},  // stays UTF-8
+      {"WinExec: C:\\\xC5\x81"
+       "d\xC5\xBA\\X_A.exe",
+       "WinExec: C:\\\xC5\x81"
+       "d\xC5\xBA\\X_A.exe"},                    // stays UTF-8
       {"Text: M\xF6glich", "Text: M\xF6glich"},  // an 8-bit text is not touched
   };
   for (const Row& r : rows) {

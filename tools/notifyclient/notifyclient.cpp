@@ -121,8 +121,8 @@ int main(int argc, char** argv) {
   }
 
   if (run) {
-    std::wstring cmd = RunTail() + L" /WM_MSG=" + std::wstring(handle.begin(), handle.end()) + L":" +
-                       std::to_wstring(g_msg);
+    std::wstring cmd =
+        RunTail() + L" /WM_MSG=" + std::wstring(handle.begin(), handle.end()) + L":" + std::to_wstring(g_msg);
     STARTUPINFOW si;
     std::memset(&si, 0, sizeof(si));
     si.cb = sizeof(si);

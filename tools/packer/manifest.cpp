@@ -433,8 +433,8 @@ bool EncodeText(std::string& text, const TextOrigin& at, int charset, const std:
   if (codePage == 0) {
     size_t i = 0;
     while (uint8_t(text[i]) < 0x80) ++i;
-    error = place + shown(text.substr(i, std::max<size_t>(1, Utf8CharLength(text, i)))) + ": " + cs + " of " +
-            section + " has no code page of its own, so its texts must be ASCII (or an include file in the " +
+    error = place + shown(text.substr(i, std::max<size_t>(1, Utf8CharLength(text, i)))) + ": " + cs + " of " + section +
+            " has no code page of its own, so its texts must be ASCII (or an include file in the " +
             "bytes its font shows, with encoding = codepage)";
     return false;
   }

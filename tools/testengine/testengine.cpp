@@ -103,8 +103,8 @@ std::string Report(const std::string& tag, bool atomAtStart) {
     if (path.empty()) continue;
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
-    r += std::string("Opens") + std::string(sw + 1, std::strlen(sw) - 2) + "=" + (h != INVALID_HANDLE_VALUE ? "1" : "0") +
-         "\r\n";
+    r += std::string("Opens") + std::string(sw + 1, std::strlen(sw) - 2) + "=" +
+         (h != INVALID_HANDLE_VALUE ? "1" : "0") + "\r\n";
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   }
   return r;
