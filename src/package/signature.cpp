@@ -1,5 +1,7 @@
 #include "package/signature.h"
 
+#include <cstdio>
+
 namespace {
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -105,21 +107,139 @@ std::string HexText(const std::string& bytes) {
   return out;
 }
 
+bool ParsePublisherKeys(const std::string& field, std::vector<std::string>& points) {
+  points.clear();
+  std::vector<std::string> found;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = field.find(',', start);
+    std::string point;
+    if (!ParsePublisherKey(field.substr(start, comma == std::string::npos ? std::string::npos : comma - start),
+                           point))
+      return false;
+    found.push_back(point);
+    if (found.size() > kMaxPublisherKeys) return false;
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  points = found;
+  return true;
+}
+
+std::string KeyFingerprint(const std::string& point) { return HexText(point.substr(0, 8)); }
+
 InfoVerdict CheckInfoSignature(const std::string& keyField, const std::string& infoBytes, bool signatureFetched,
-                               const std::string& signatureText, const P256Verifier& verify) {
+                               const std::string& signatureText, const P256Verifier& verify, int* keyIndex) {
+  if (keyIndex) *keyIndex = -1;
   if (keyField.empty()) return InfoVerdict::Unsigned;
-  std::string point, signature;
-  if (!ParsePublisherKey(keyField, point)) return InfoVerdict::KeyMalformed;
+  std::vector<std::string> points;
+  std::string signature;
+  if (!ParsePublisherKeys(keyField, points)) return InfoVerdict::KeyMalformed;
   if (!signatureFetched) return InfoVerdict::SignatureMissing;
   if (!ParseSignatureText(signatureText, signature)) return InfoVerdict::SignatureMalformed;
-  switch (verify(point, infoBytes, signature)) {
-    case CryptoCheck::Valid:
+  bool unavailable = false;
+  for (size_t i = 0; i < points.size(); ++i) {
+    CryptoCheck c = verify(points[i], infoBytes, signature);
+    if (c == CryptoCheck::Valid) {
+      if (keyIndex) *keyIndex = int(i);
       return InfoVerdict::Valid;
-    case CryptoCheck::Invalid:
-      return InfoVerdict::SignatureWrong;
-    default:
-      return InfoVerdict::Unavailable;
+    }
+    if (c != CryptoCheck::Invalid) unavailable = true;
   }
+  return unavailable ? InfoVerdict::Unavailable : InfoVerdict::SignatureWrong;
+}
+
+namespace {
+bool AllDigits(const std::string& t) {
+  if (t.empty()) return false;
+  for (char c : t)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+}  // namespace
+
+bool ParseInfoSerial(const std::string& text, int64_t& serial) {
+  std::string t = TrimBlanks(text);
+  if (!AllDigits(t) || t.size() > 18) return false;
+  serial = 0;
+  for (char c : t) serial = serial * 10 + (c - '0');
+  return true;
+}
+
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+  // Counted from 1 March of year 0, so that the leap day ends a year.
+  y -= m <= 2;
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t yoe = y - era * 400;
+  int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+std::string CivilText(int64_t z) {
+  z += 719468;
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t y = yoe + era * 400;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld", static_cast<long long>(y), static_cast<long long>(m),
+                static_cast<long long>(d));
+  return buf;
+}
+
+bool ParseInfoExpiry(const std::string& text, int64_t& day) {
+  std::string t = TrimBlanks(text);
+  if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
+  std::string ys = t.substr(0, 4), ms = t.substr(5, 2), ds = t.substr(8, 2);
+  if (!AllDigits(ys) || !AllDigits(ms) || !AllDigits(ds)) return false;
+  int y = std::stoi(ys), m = std::stoi(ms), d = std::stoi(ds);
+  if (y < 1970 || m < 1 || m > 12 || d < 1 || d > 31) return false;
+  int64_t n = DaysFromCivil(y, m, d);
+  // 31 February and the like come back as another date.
+  if (CivilText(n) != t) return false;
+  day = n;
+  return true;
+}
+
+FreshVerdict CheckInfoFreshness(const FreshFacts& f) {
+  if (!f.signedInfo) return FreshVerdict::Fresh;
+  if (!TrimBlanks(f.serialText).empty()) {
+    int64_t serial = 0;
+    if (!ParseInfoSerial(f.serialText, serial)) return FreshVerdict::SerialMalformed;
+    if (f.serialRecorded && serial < f.recordedSerial) return FreshVerdict::SerialLower;
+  } else if (f.serialRecorded) {
+    return FreshVerdict::SerialMissing;
+  }
+  if (!TrimBlanks(f.expiresText).empty()) {
+    int64_t last = 0;
+    if (!ParseInfoExpiry(f.expiresText, last)) return FreshVerdict::ExpiresMalformed;
+    if (f.todayUtc > last) return FreshVerdict::Expired;
+  }
+  return FreshVerdict::Fresh;
+}
+
+const char* FreshVerdictText(FreshVerdict v) {
+  switch (v) {
+    case FreshVerdict::Fresh:
+      return "serial and expiry hold";
+    case FreshVerdict::SerialMalformed:
+      return "serial malformed";
+    case FreshVerdict::SerialMissing:
+      return "no serial, but a serial was accepted before: an older INFO file";
+    case FreshVerdict::SerialLower:
+      return "serial lower than the one accepted before: an older INFO file";
+    case FreshVerdict::ExpiresMalformed:
+      return "expiry date malformed";
+    case FreshVerdict::Expired:
+      return "INFO file expired";
+  }
+  return "";
 }
 
 const char* InfoVerdictText(InfoVerdict v) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr size_t kP256PointSize = 64;      // X || Y, big-endian
 constexpr size_t kP256SignatureSize = 64;  // r || s, big-endian
@@ -26,6 +27,16 @@ inline bool ParsePublisherKey(const std::string& text, std::string& point) {
 inline bool ParseSignatureText(const std::string& text, std::string& signature) {
   return ParseBase64Line(text, kP256SignatureSize, signature);
 }
+
+// The package's key field: one key, or two separated by a comma (the current
+// key and the next one, so that a publisher can move to a new key without
+// stranding installed agents). False for none, more than two or any
+// malformed one.
+constexpr size_t kMaxPublisherKeys = 2;
+bool ParsePublisherKeys(const std::string& field, std::vector<std::string>& points);
+// A short stable name of a key (hex of the first 8 bytes of its point): the
+// ORIGINAL file keeps the highest serial seen per key under it.
+std::string KeyFingerprint(const std::string& point);
 
 // 64 hex digits (either case, surrounding blanks allowed) to the 32 bytes.
 bool ParseSha256Hex(const std::string& text, std::string& digest);
@@ -48,11 +59,49 @@ enum class InfoVerdict {
   Unavailable,         // no cryptography on this system: fail closed
 };
 // keyField: the package's key field ("" = none). signatureText: the fetched
-// signature file, when signatureFetched.
+// signature file, when signatureFetched. With Valid, *keyIndex (when given)
+// tells which key of the field signed.
 InfoVerdict CheckInfoSignature(const std::string& keyField, const std::string& infoBytes, bool signatureFetched,
-                               const std::string& signatureText, const P256Verifier& verify);
+                               const std::string& signatureText, const P256Verifier& verify,
+                               int* keyIndex = nullptr);
 inline bool InfoAccepted(InfoVerdict v) { return v == InfoVerdict::Unsigned || v == InfoVerdict::Valid; }
 const char* InfoVerdictText(InfoVerdict v);
+
+// ---- roll-back and freeze: the serial and the expiry of a signed INFO file ----
+// Written by the publisher's tool into section General before signing.
+constexpr char kInfoTrustSection[] = "General";
+constexpr char kInfoSerialKey[] = "Serial";
+constexpr char kInfoExpiresKey[] = "Expires";
+// Decimal digits only (blanks around allowed), at most 18 of them.
+bool ParseInfoSerial(const std::string& text, int64_t& serial);
+// "YYYY-MM-DD" (blanks around allowed), a real date of years 1970..9999, as
+// days since 1 January 1970.
+bool ParseInfoExpiry(const std::string& text, int64_t& day);
+// Days since 1 January 1970 of a date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t year, int month, int day);
+// "YYYY-MM-DD" of such a day number.
+std::string CivilText(int64_t day);
+
+enum class FreshVerdict {
+  Fresh,             // nothing against it (or not signed: nothing to hold it to)
+  SerialMalformed,
+  SerialMissing,     // this key has given a serial before, this file has none
+  SerialLower,       // an older INFO file replayed: a roll-back
+  ExpiresMalformed,
+  Expired,           // past its last day: a frozen view of the releases
+};
+struct FreshFacts {
+  bool signedInfo = false;        // accepted by its signature (not Unsigned)
+  std::string serialText;         // General Serial ("" when absent)
+  std::string expiresText;        // General Expires ("" when absent)
+  bool serialRecorded = false;    // the agent has recorded a serial for the signing key
+  int64_t recordedSerial = 0;
+  int64_t todayUtc = 0;           // days since 1970 (UTC)
+};
+// An equal serial is the same INFO file fetched again and passes.
+FreshVerdict CheckInfoFreshness(const FreshFacts& f);
+inline bool FreshAccepted(FreshVerdict v) { return v == FreshVerdict::Fresh; }
+const char* FreshVerdictText(FreshVerdict v);
 
 // ---- update and inform files ----
 enum class HashVerdict {

@@ -138,6 +138,115 @@ TEST(InfoSignature, Verdicts) {
   }
 }
 
+TEST(InfoSignature, EitherOfTwoKeysSigns) {
+  FakeVerifier f;
+  FakeVerifier::current = &f;
+  std::string signer = Base64Encode(f.point), other = Base64Encode(RandomBytes(64, 4)), sig = Base64Encode(f.sig);
+  struct Case {
+    const char* what;
+    std::string field;
+    InfoVerdict want;
+    int index;
+  } cases[] = {
+      {"current key signed", signer + "," + other, InfoVerdict::Valid, 0},
+      {"next key signed", other + "," + signer, InfoVerdict::Valid, 1},
+      {"neither", other + "," + Base64Encode(RandomBytes(64, 5)), InfoVerdict::SignatureWrong, -1},
+      {"three keys", signer + "," + other + "," + other, InfoVerdict::KeyMalformed, -1},
+      {"empty second key", signer + ",", InfoVerdict::KeyMalformed, -1},
+      {"one malformed key spoils the field", signer + ",abc", InfoVerdict::KeyMalformed, -1},
+  };
+  for (const Case& c : cases) {
+    int index = 7;
+    EXPECT_EQ(CheckInfoSignature(c.field, f.data, true, sig, FakeVerifier::Verify, &index), c.want) << c.what;
+    EXPECT_EQ(index, c.index) << c.what;
+  }
+  std::vector<std::string> points;
+  ASSERT_TRUE(ParsePublisherKeys(signer + "," + other, points));
+  EXPECT_EQ(points.size(), 2u);
+  EXPECT_EQ(points[0], f.point);
+  EXPECT_NE(KeyFingerprint(points[0]), KeyFingerprint(points[1]));
+  EXPECT_EQ(KeyFingerprint(points[0]).size(), 16u);
+}
+
+TEST(InfoTrust, SerialAndExpiryTexts) {
+  struct Case {
+    const char* text;
+    bool serialOk;
+    int64_t serial;
+  } serials[] = {
+      {"1765432100", true, 1765432100}, {" 7 \r\n", true, 7},   {"0", true, 0},
+      {"999999999999999999", true, 999999999999999999}, {"1000000000000000000", false, 0},
+      {"-5", false, 0}, {"12a", false, 0}, {"", false, 0}, {"0x10", false, 0}, {"1 2", false, 0},
+  };
+  for (const Case& c : serials) {
+    int64_t v = -1;
+    EXPECT_EQ(ParseInfoSerial(c.text, v), c.serialOk) << c.text;
+    if (c.serialOk) {
+      EXPECT_EQ(v, c.serial) << c.text;
+    }
+  }
+  struct Day {
+    const char* text;
+    bool ok;
+    int64_t day;
+  } days[] = {
+      {"1970-01-01", true, 0},     {"2026-12-11", true, 20798}, {" 2024-02-29 ", true, 19782},
+      {"2023-02-29", false, 0},    {"2026-13-01", false, 0},    {"2026-04-31", false, 0},
+      {"2026-1-05", false, 0},     {"26-12-11", false, 0},      {"1969-12-31", false, 0},
+      {"2026/12/11", false, 0},    {"", false, 0},              {"2026-12-11T00:00", false, 0},
+  };
+  for (const Day& d : days) {
+    int64_t v = -1;
+    EXPECT_EQ(ParseInfoExpiry(d.text, v), d.ok) << d.text;
+    if (d.ok) {
+      EXPECT_EQ(v, d.day) << d.text;
+    }
+  }
+  for (int64_t n : {int64_t(0), int64_t(59), int64_t(20798), int64_t(2932896)})
+    EXPECT_EQ(DaysFromCivil(std::stoi(CivilText(n).substr(0, 4)), std::stoi(CivilText(n).substr(5, 2)),
+                            std::stoi(CivilText(n).substr(8, 2))),
+              n);
+}
+
+TEST(InfoTrust, FreshnessVerdicts) {
+  const int64_t today = 20798;  // 2026-12-11
+  struct Case {
+    const char* what;
+    bool signedInfo;
+    const char* serial;
+    const char* expires;
+    bool recorded;
+    int64_t recordedSerial;
+    FreshVerdict want;
+  } cases[] = {
+      {"higher serial", true, "200", "", true, 100, FreshVerdict::Fresh},
+      {"equal serial: the same file again", true, "100", "", true, 100, FreshVerdict::Fresh},
+      {"lower serial: replayed", true, "99", "", true, 100, FreshVerdict::SerialLower},
+      {"first serial ever", true, "5", "", false, 0, FreshVerdict::Fresh},
+      {"no serial before any was recorded", true, "", "", false, 0, FreshVerdict::Fresh},
+      {"no serial after one was recorded", true, "", "", true, 100, FreshVerdict::SerialMissing},
+      {"malformed serial", true, "1e9", "", false, 0, FreshVerdict::SerialMalformed},
+      {"expires in the future", true, "1", "2027-01-01", false, 0, FreshVerdict::Fresh},
+      {"expires today: still good", true, "1", "2026-12-11", false, 0, FreshVerdict::Fresh},
+      {"expired yesterday", true, "1", "2026-12-10", false, 0, FreshVerdict::Expired},
+      {"malformed expiry", true, "1", "11.12.2026", false, 0, FreshVerdict::ExpiresMalformed},
+      {"a replay is named before its age", true, "1", "2020-01-01", true, 2, FreshVerdict::SerialLower},
+      {"unsigned: nothing to hold it to", false, "1", "2020-01-01", true, 2, FreshVerdict::Fresh},
+  };
+  for (const Case& c : cases) {
+    FreshFacts f;
+    f.signedInfo = c.signedInfo;
+    f.serialText = c.serial;
+    f.expiresText = c.expires;
+    f.serialRecorded = c.recorded;
+    f.recordedSerial = c.recordedSerial;
+    f.todayUtc = today;
+    FreshVerdict v = CheckInfoFreshness(f);
+    EXPECT_EQ(v, c.want) << c.what;
+    EXPECT_EQ(FreshAccepted(v), c.want == FreshVerdict::Fresh) << c.what;
+  }
+}
+
 TEST(PublishedHash, Verdicts) {
   std::string digest = RandomBytes(32, 4), other = RandomBytes(32, 5);
   std::string hex = HexText(digest);
