@@ -70,6 +70,7 @@ info_file = App.info
 agent_exe = Agent.exe
 web_setup = 1
 is_update_agent = 1
+allow_unsigned = 1
 temp_drive_notice = 1
 checksum = 0
 [web]

@@ -5,6 +5,7 @@ import base64
 import json
 import os
 import pathlib
+import re
 import stat
 import subprocess
 import sys
@@ -49,12 +50,13 @@ def publish_writes_sizes_hashes_and_a_signature_that_openssl_accepts():
     info.write_bytes(original.encode())
     r = publish(priv, info, update=d / "Update.exe", inform=d / "News.txt")
     text = info.read_bytes().decode()
+    serial = re.search(r"^serial (\d+), expires never$", r.stdout, re.M).group(1)
     assert openssl_verifies(pub, info, d / "Product.info.sig")
     assert (d / "Product.info.sig").read_text().count("\n") == 1
     h = sha256(d / "Update.exe")
     assert text == ("; release notes stay\r\n[NewSetup]\r\nDownloadURL_UPDATE=http://example.test/upd\r\n"
                     "NameOfUpdateFile=Update.exe\r\nSizeOfUpdateFile=70000\r\nVersionNew=101\r\n"
-                    f"Sha256OfUpdateFile={h}\r\n\r\n[General]\r\nAutoInform=0\r\n[AutoInform]\r\n"
+                    f"Sha256OfUpdateFile={h}\r\n\r\n[General]\r\nAutoInform=0\r\nSerial={serial}\r\n[AutoInform]\r\n"
                     f"NameOfInformFile=News.txt\r\nSizeOfInformFile=21\r\n"
                     f"Sha256OfInformFile={sha256(d / 'News.txt')}\r\n"), text
     assert h in r.stdout
@@ -68,9 +70,10 @@ def publish_writes_sizes_hashes_and_a_signature_that_openssl_accepts():
     # Without a key: sizes and hashes only, for agents that take unsigned updates.
     plain = d / "plain.info"
     plain.write_text("[NewSetup]\nNameOfUpdateFile=Update.exe\n")
-    publish(None, plain, update=d / "Update.exe")
+    r = publish(None, plain, update=d / "Update.exe")
+    serial = re.search(r"^serial (\d+),", r.stdout, re.M).group(1)
     assert plain.read_text() == f"[NewSetup]\nNameOfUpdateFile=Update.exe\nSizeOfUpdateFile=100\n" \
-                                f"Sha256OfUpdateFile={sha256(d / 'Update.exe')}\n"
+                                f"Sha256OfUpdateFile={sha256(d / 'Update.exe')}\n[General]\nSerial={serial}\n"
     assert not (d / "plain.info.sig").exists()
 
 
@@ -122,7 +125,7 @@ def manifest_key_and_web_hash_land_in_the_header_and_inspect_shows_them():
     doc = json.loads(packer("inspect", "--json", d / "Agent.exe").stdout)
     assert doc["header"]["UpdatePublicKey"] == key and doc["webSetup"]["Sha256"] == sha256(d / "Real.exe")
     # The header string gains a sixth field; the first five stay as they were.
-    (d / "m2.txt").write_text(base.replace("Agent.exe\nis", "Plain.exe\nis"))
+    (d / "m2.txt").write_text(base.replace("Agent.exe\nis", "Plain.exe\nis") + "allow_unsigned = 1\n")
     assert packer("build", "m2.txt", cwd=d).returncode == 0
     r = packer("inspect", d / "Plain.exe")
     assert "  UpdatePublicKey: (none: unsigned updates)\n" in r.stdout, r.stdout

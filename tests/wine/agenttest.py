@@ -83,6 +83,8 @@ class Product:
         s = Setup(self.install, AGENT)
         s.package.update({"is_update_agent": 1, "agent_exe": AGENT, "info_file": "Product.info",
                           "update_url": self.base, "token": TOKEN, "debug_log": 1})
+        if "update_public_key" not in self.agent_keys:
+            s.package["allow_unsigned"] = 1
         s.package.update(self.agent_keys)
         self.agent = s.build()
         shutil.copyfile(exe("testwindows.exe"), self.program)

@@ -100,7 +100,7 @@ def main_window_answers_autoplay_cancel_during_a_disk_prompt():
 def web_stub_asks_with_size_zero_and_reports_no_connection():
     w = fresh_dir("beh_web")
     s = Setup(w, "Web.exe")
-    s.package.update({"web_setup": 1, "confirm_download": 1})
+    s.package.update({"web_setup": 1, "confirm_download": 1, "allow_unsigned": 1})
     s.web = {"base": "http://127.0.0.1:9", "file": "Real.exe", "always": 1, "token": "WEB-1"}  # no size
     stub = s.build()
     d = Driver(timeout_ms=30000)

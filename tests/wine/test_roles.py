@@ -17,7 +17,7 @@ X_CLASS = ".AutoUpdate.X_Tool"
 
 def agent(w, debug_log=True):
     s = Setup(w, "Tool.exe")
-    s.package.update({"is_update_agent": 1, "agent_exe": "Tool.exe", "info_file": "Tool.info"})
+    s.package.update({"is_update_agent": 1, "agent_exe": "Tool.exe", "info_file": "Tool.info", "allow_unsigned": 1})
     if debug_log:
         s.package["debug_log"] = 1
     # These tests are about the roles: the copy never checks for updates by itself.
@@ -212,7 +212,8 @@ def restart_switch_makes_a_fresh_copy_that_ends_at_once_while_one_runs():
 
 def named_agent(w, name):
     s = Setup(w, name + ".exe")
-    s.package.update({"is_update_agent": 1, "agent_exe": name + ".exe", "info_file": name + ".info"})
+    s.package.update({"is_update_agent": 1, "agent_exe": name + ".exe", "info_file": name + ".info",
+                      "allow_unsigned": 1})
     (pathlib.Path(w) / (name + ".original")).write_text("[OriginalSetup]\r\nProbeSecondsInterval=-1\r\n")
     return s.build()
 

@@ -27,6 +27,7 @@ def spanned(w, first_001=False, agent=None, cd=False):
     if agent:
         s.package["agent_exe"] = agent
         s.package["write_agent_copy"] = 1
+        s.package["allow_unsigned"] = 1
     if cd:
         s.package["cd_spanning"] = 1
     s.add_engine()
@@ -189,6 +190,7 @@ def agent_copy_is_written_for_exe_packages_only():
     launcher.package["no_engine"] = 1  # it reads the package of Data.001
     launcher.package["agent_exe"] = "Agent.exe"
     launcher.package["write_agent_copy"] = 1
+    launcher.package["allow_unsigned"] = 1
     lexe = launcher.build()
     assert run_stub(lexe, "/hide", f'/SpanDiskFName1="{winpath(data001)}"').returncode == 0
     rep2 = check_files(s2, w2)

@@ -120,6 +120,7 @@ def web_stub(w, base, confirm=1):
     s = Setup(w, "Web.exe")
     s.package["web_setup"] = 1
     s.package["confirm_download"] = confirm
+    s.package["allow_unsigned"] = 1
     s.web = {"base": base, "file": "Real.exe", "always": 1, "token": TOKEN, "size": 524288}
     return s.build()
 

@@ -35,6 +35,8 @@ def web_stub(w, base, real, always=1, confirm=0, size=None, agent=None, token=TO
         s.web["size"] = size
     else:
         s.web["size_of"] = str(real)
+    if size is not None or agent:
+        s.package["allow_unsigned"] = 1
     return s.build()
 
 

@@ -1,10 +1,11 @@
 // "packer inspect": prints what a package holds and checks every volume, as
 // text for people or as one JSON document for release pipelines. Both forms
 // print the same report.
-#include <cstdio>
-#include <string>
-#include <vector>
+#include "inspect.h"
 
+#include <cstdio>
+
+#include "agent_header.h"
 #include "manifest.h"
 #include "package/checksum.h"
 #include "package/gfileinfo.h"
@@ -54,6 +55,7 @@ struct Report {
   std::vector<VolumeReport> volumes;
   bool headerShown = false;  // volume 1 carries a package signature
   bool headerProblem = false;
+  int keyCount = 0;          // of the header's key field; -1 when malformed
   std::vector<FileRow> files;
 };
 
@@ -108,6 +110,7 @@ void Gather(const std::string& first, const TGFileInfo& fi, Report& r) {
     if (k == 1 && SignatureOk(v)) {
       r.headerProblem = !fi.HasPackage();
       r.headerShown = true;
+      r.keyCount = KeyCount(fi.UpdatePublicKey());
     }
     VolumeContents contents;
     if (!ReadVolumeItems(v.path, contents, v.chainError) && v.chainError.empty())
@@ -159,6 +162,8 @@ std::vector<std::string> Problems(const Report& r, const VolumeReport& v) {
     p.push_back(buf);
   }
   if (v.index == 1 && r.headerShown && r.headerProblem) p.push_back("the header items cannot be read");
+  if (v.index == 1 && r.headerShown && r.keyCount < 0)
+    p.push_back("UpdatePublicKey is not one key or two separated by a comma; the agent refuses every update");
   if (!v.chainError.empty()) p.push_back(v.chainError);
   p.insert(p.end(), v.itemProblems.begin(), v.itemProblems.end());
   return p;
@@ -216,7 +221,14 @@ void PrintTrailer(const PackageTrailer& t) {
   std::printf("  TrailerLength: %u\n", t.TrailerLength);
 }
 
-void PrintHeader(const TGFileInfo& fi) {
+// Whether an agent with this header takes only signed updates, and with how many keys.
+std::string SignedText(int keyCount) {
+  if (keyCount < 0) return "malformed key field";
+  if (keyCount == 0) return "no (takes unsigned updates)";
+  return keyCount == 1 ? "yes (1 key)" : "yes (" + std::to_string(keyCount) + " keys)";
+}
+
+void PrintHeader(const TGFileInfo& fi, const Report& r) {
   std::printf("header:\n");
   std::printf("  UpdateUrl: %s\n", fi.UpdateUrl().c_str());
   std::printf("  InfoFileName: %s\n", ListItem(fi.HeaderString(), 1, "").c_str());
@@ -224,6 +236,7 @@ void PrintHeader(const TGFileInfo& fi) {
   std::printf("  PackageToken: %s\n", TokenState(fi.PackageToken(false)));
   std::printf("  Silent: %d\n", fi.Silent() ? 1 : 0);
   std::printf("  UpdatePublicKey: %s\n", fi.UpdatePublicKey().empty() ? "(none: unsigned updates)" : fi.UpdatePublicKey().c_str());
+  std::printf("  Signed: %s\n", SignedText(r.keyCount).c_str());
   if (fi.Trailer().HeaderItemCount > 2) {
     std::printf("web setup:\n");
     std::printf("  Base: %s\n", fi.WebBase().c_str());
@@ -232,6 +245,7 @@ void PrintHeader(const TGFileInfo& fi) {
     std::printf("  WebToken: %s\n", TokenState(fi.WebToken(false)));
     std::printf("  Size: %s\n", fi.WebSize().c_str());
     std::printf("  Sha256: %s\n", fi.WebSha256().empty() ? "(none: not checked)" : fi.WebSha256().c_str());
+    std::printf("  Pinned: %s\n", fi.WebSha256().empty() ? "no (only the web token is checked)" : "yes (SHA-256)");
   }
   std::printf("languages:\n");
   const std::string& block = fi.LangBlock();
@@ -267,7 +281,7 @@ void PrintText(const Report& r, const TGFileInfo& fi) {
       problem();
     if (v.index == 1 && r.headerShown) {
       if (r.headerProblem) problem();
-      PrintHeader(fi);
+      PrintHeader(fi, r);
     }
     while (next < problems.size()) problem();
   }
@@ -448,6 +462,8 @@ void PrintJson(const std::string& first, const Report& r, const TGFileInfo& fi) 
                  .Add("PackageToken", Json(TokenState(fi.PackageToken(false))))
                  .Add("Silent", Json(fi.Silent()))
                  .Add("UpdatePublicKey", Json(fi.UpdatePublicKey()))
+                 .Add("Signed", Json(r.keyCount > 0))
+                 .Add("KeyCount", Json(int64_t(r.keyCount < 0 ? 0 : r.keyCount)))
                  .Text();
     if (fi.Trailer().HeaderItemCount > 2)
       web = Obj()
@@ -457,6 +473,7 @@ void PrintJson(const std::string& first, const Report& r, const TGFileInfo& fi) 
                 .Add("WebToken", Json(TokenState(fi.WebToken(false))))
                 .Add("Size", Json(fi.WebSize()))
                 .Add("Sha256", Json(fi.WebSha256()))
+                .Add("Pinned", Json(!fi.WebSha256().empty()))
                 .Text();
     languages = LanguagesJson(fi);
   }
@@ -497,6 +514,16 @@ void PrintJson(const std::string& first, const Report& r, const TGFileInfo& fi) 
   std::printf("}\n");
 }
 }  // namespace
+
+std::vector<std::string> PackageProblems(const std::string& first) {
+  TGFileInfo fi(first);
+  Report r;
+  Gather(first, fi, r);
+  std::vector<std::string> out;
+  for (const VolumeReport& v : r.volumes)
+    for (const std::string& p : Problems(r, v)) out.push_back("volume " + std::to_string(v.index) + ": " + p);
+  return out;
+}
 
 int InspectPackage(const std::string& first, bool json) {
   TGFileInfo fi(first);

@@ -7,14 +7,13 @@
 #include <vector>
 
 #include "extract.h"
+#include "inspect.h"
 #include "manifest.h"
 #include "package/package_writer.h"
 #include "package/pkgfile.h"
 #include "paths/utils.h"
 #include "progress_line.h"
 #include "publish.h"
-
-int InspectPackage(const std::string& path, bool json);
 
 namespace {
 const char kUsage[] =
@@ -91,6 +90,7 @@ int Build(const std::vector<std::string>& args) {
   Manifest m;
   std::string error;
   if (!LoadManifest(manifest, m, error)) return Fail(error);
+  for (const std::string& w : m.warnings) std::fprintf(stderr, "packer: warning: %s\n", w.c_str());
   if (!output.empty()) m.output = output;
   if (m.output.empty()) return Fail(manifest + ": no output given ([package] output = ... or -o)");
   if (haveEpoch) m.plan.reproducible = true;

@@ -19,6 +19,7 @@
 #include <dirent.h>
 #endif
 
+#include "agent_header.h"
 #include "crypto.h"
 #include "package/lang.h"
 #include "package/pkgfile.h"
@@ -518,6 +519,39 @@ bool IncludeLanguage(const std::string& path, PackLanguage& lang, LanguageDraft&
   return true;
 }
 
+// update_public_key: one public-key file, or two separated by a comma (the
+// current key and the next one), into the header's key field "K1" or "K1,K2".
+bool ReadKeyFiles(const std::string& value, const std::string& base, std::string& field, std::string& error) {
+  std::vector<std::string> points;
+  field.clear();
+  size_t start = 0;
+  for (;;) {
+    size_t comma = value.find(',', start);
+    std::string one = Trim(value.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (one.empty()) {
+      error = "update_public_key: expected one public-key file, or two separated by a comma";
+      return false;
+    }
+    std::string point;
+    if (!ReadPublicKeyFile(JoinPath(base, one), point, error)) return false;
+    for (const std::string& p : points)
+      if (p == point) {
+        error = "update_public_key names the same key twice";
+        return false;
+      }
+    points.push_back(point);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (points.size() > kMaxPublisherKeys) {
+    error = "update_public_key names " + std::to_string(points.size()) +
+            " keys; an agent holds at most two (the current one and the next)";
+    return false;
+  }
+  for (const std::string& p : points) field += (field.empty() ? "" : ",") + Base64Encode(p);
+  return true;
+}
+
 }  // namespace
 
 bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
@@ -549,6 +583,13 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
   int volumeSizeLine = 0;
   bool noEngine = false;
   bool webSizeGiven = false;
+  bool allowUnsigned = false;
+  int agentLine = 0;  // the first line that makes the package an agent or a setup that writes one
+  int webLine = 0;
+  std::string updatesAgent;
+  int updatesAgentLine = 0;
+  // Lines of the header fields that updates_agent checks; 0 when not given.
+  int updateUrlLine = 0, infoFileLine = 0, agentExeLine = 0, tokenLine = 0, keyLine = 0;
 
   auto bad = [&](const std::string& msg) {
     p.Fail(msg);
@@ -565,7 +606,10 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
       std::string word = UpperCase(TextBefore(name + " ", " ", name));
       if (SameText(name, "package") || SameText(name, "web")) {
         section = LowerCase(name);
-        if (section == "web") plan.hasWebSetup = true;
+        if (section == "web" && !plan.hasWebSetup) {
+          plan.hasWebSetup = true;
+          webLine = p.line;
+        }
         if (section == "package") packageLine = p.line;
       } else if (word == "LANGUAGE") {
         std::string langName = Trim(name.substr(8));
@@ -609,20 +653,29 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
         ok = p.Bool(key, value, plan.reproducible);
       } else if (k == "update_url") {
         plan.updateUrl = value;
+        updateUrlLine = p.line;
       } else if (k == "info_file") {
         plan.infoFileName = value;
+        infoFileLine = p.line;
       } else if (k == "agent_exe") {
         plan.agentExeName = value;
+        agentExeLine = p.line;
       } else if (k == "token") {
         plan.token = value;
+        tokenLine = p.line;
         if (value.size() > kMaxTokenLength)
           ok = p.Fail("token longer than " + std::to_string(kMaxTokenLength) + " characters");
       } else if (k == "silent") {
         ok = p.Bool(key, value, plan.silent);
       } else if (k == "update_public_key") {
-        std::string point, why;
-        ok = ReadPublicKeyFile(JoinPath(base, value), point, why) ? (plan.updatePublicKey = Base64Encode(point), true)
-                                                                  : p.Fail(why);
+        std::string why;
+        ok = ReadKeyFiles(value, base, plan.updatePublicKey, why) || p.Fail(why);
+        keyLine = p.line;
+      } else if (k == "allow_unsigned") {
+        ok = p.Bool(key, value, allowUnsigned);
+      } else if (k == "updates_agent") {
+        updatesAgent = JoinPath(base, value);
+        updatesAgentLine = p.line;
       } else if (k == "temp_drive_notice" || k == "cd_spanning" || k == "activity_bar" || k == "debug_log") {
         uint8_t bit = k == "temp_drive_notice" ? kFlagTempDriveNotice
                       : k == "cd_spanning"     ? kFlagCdSpanning
@@ -636,8 +689,10 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
         ok = p.Bool(key, value, plan.confirmDownload);
       } else if (k == "write_agent_copy") {
         ok = p.Bool(key, value, plan.writeAgentCopy);
+        if (ok && plan.writeAgentCopy && !agentLine) agentLine = p.line;
       } else if (k == "is_update_agent") {
         ok = p.Bool(key, value, plan.isUpdateAgent);
+        if (ok && plan.isUpdateAgent && !agentLine) agentLine = p.line;
       } else if (k == "no_engine") {
         ok = p.Bool(key, value, noEngine);
       } else {
@@ -736,6 +791,61 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
     return failAt(stubLine, "cannot read the stub " + Unreadable(stubPath));
   std::string why;
   if (!StubLooksValid(plan.stub, &why)) return failAt(stubLine, "stub " + stubPath + ": " + why);
+  if (!updatesAgent.empty()) {
+    // An agent takes only an update that carries its own header fields, so
+    // they are copied from the agent; any also written here must agree.
+    AgentHeader a;
+    if (!ReadAgentHeader(updatesAgent, a, why)) return failAt(updatesAgentLine, "updates_agent: " + why);
+    if (!a.agent)
+      return failAt(updatesAgentLine, "updates_agent: " + updatesAgent + " is no update agent (nor a setup that writes one)");
+    if (a.token.empty())
+      return failAt(updatesAgentLine, "updates_agent: " + updatesAgent +
+                                          " has no product token, so it takes no update package");
+    struct Copied {
+      const char* key;
+      int line;
+      std::string& mine;
+      const std::string& agents;
+    };
+    Copied fields[] = {{"update_url", updateUrlLine, plan.updateUrl, a.updateUrl},
+                       {"info_file", infoFileLine, plan.infoFileName, a.infoFile},
+                       {"agent_exe", agentExeLine, plan.agentExeName, a.agentExe},
+                       {"token", tokenLine, plan.token, a.token},
+                       {"update_public_key", keyLine, plan.updatePublicKey, a.keyField}};
+    for (Copied& f : fields) {
+      if (f.line && f.mine != f.agents) {
+        std::string key = f.key;
+        // Tokens and keys are not repeated in messages: the first is a secret of sorts, the second long.
+        bool quiet = key == "token" || key == "update_public_key";
+        return failAt(f.line, key + (quiet ? " differs" : " \"" + f.mine + "\" differs") + " from the agent's" +
+                                  (quiet ? "" : " \"" + f.agents + "\"") + " (updates_agent = " + updatesAgent +
+                                  "); the agent would refuse this update");
+      }
+      f.mine = f.agents;
+    }
+  }
+  // Signed by default: an agent or web stub that takes whatever its server
+  // sends runs, with administrator rights, whatever anyone on the network
+  // path serves.
+  bool unsignedAgent = (plan.isUpdateAgent || plan.writeAgentCopy) && plan.updatePublicKey.empty();
+  bool unpinnedWeb = plan.webSetup && plan.hasWebSetup && webSizeOf.empty();
+  const std::string agentWhat = plan.isUpdateAgent ? "is_update_agent = 1" : "write_agent_copy = 1";
+  if (unsignedAgent) {
+    std::string why = agentWhat + " without update_public_key: the agent would install any update its server "
+                      "sends, so anyone on the network path could serve one that runs with administrator rights";
+    if (!allowUnsigned)
+      return failAt(agentLine, why + "; give update_public_key = <public-key file> (from packer keygen), or set "
+                                     "allow_unsigned = 1 in [package] to build it unsigned anyway");
+    out.warnings.push_back(path + ":" + std::to_string(agentLine) + ": " + why + " (built unsigned: allow_unsigned = 1)");
+  }
+  if (unpinnedWeb) {
+    std::string why = "[web] without size_of: the web stub would run any setup file its server sends with the web "
+                      "token, so anyone on the network path could serve one that runs with administrator rights";
+    if (!allowUnsigned)
+      return failAt(webLine, why + "; build the real setup first and name it in size_of = <file> (its SHA-256 is then "
+                                   "pinned), or set allow_unsigned = 1 in [package] to build it unpinned anyway");
+    out.warnings.push_back(path + ":" + std::to_string(webLine) + ": " + why + " (built unpinned: allow_unsigned = 1)");
+  }
   if (!webSizeOf.empty()) {
     if (webSizeGiven) return failAt(webSizeLine, "give either size or size_of, not both");
     std::FILE* f = OpenSharedRead(webSizeOf);

@@ -2,12 +2,15 @@
 // fields, the trailer flags, the language sections and the files.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "package/package_writer.h"
 
 struct Manifest {
   PackagePlan plan;
   std::string output;  // resolved against the manifest's folder
+  // "file:line: ..." of what was built against the defaults (allow_unsigned).
+  std::vector<std::string> warnings;
 };
 
 // Reads and checks a manifest; false with "file:line: problem" in error.
