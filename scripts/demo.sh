@@ -5,7 +5,7 @@
 # code.
 #   scripts/demo.sh          the self-extracting setup
 #   scripts/demo.sh web      a web stub that downloads that setup from nginx
-#   scripts/demo.sh update   an installed program updated by its agent from nginx
+#   scripts/demo.sh update   an installed program updated by its agent from nginx, in a signed release
 # (scripts/test.sh builds everything, the fuzz tree included.)
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)

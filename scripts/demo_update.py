@@ -1,6 +1,8 @@
 """The update demo: an installed product (version 100) with its update
-agent, an update (version 101) published on nginx on 127.0.0.1; the agent is
-asked for a check and carries the update out. Prints what happened.
+agent, which carries the publisher's key; an update (version 101) built for
+that agent, published and signed with a serial and an expiry, checked with
+packer verify and served by nginx on 127.0.0.1; the agent is asked for a
+check and carries the update out. Prints what happened.
 Run by scripts/demo.sh update (which sets the ZS_* folders and the prefix)."""
 import pathlib
 import sys
@@ -8,6 +10,8 @@ import sys
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "wine"))
 import winelib  # noqa: E402
 from agenttest import Product  # noqa: E402
+from signlib import keygen, run_packer  # noqa: E402
+from stubtest import Setup  # noqa: E402
 from winelib import exe, wait_until, winpath  # noqa: E402
 
 
@@ -17,14 +21,43 @@ def programs(p):
     return [int(l.split(" ", 1)[0]) for l in out.splitlines() if l.split(" ", 1)[-1].strip().lower() == want]
 
 
+def build_update(p):
+    """The update package: its header (address, INFO file, agent name, token,
+    key) taken from the installed agent, which refuses any other."""
+    s = Setup(p.srv, "Update.exe")
+    s.package["updates_agent"] = str(p.agent)
+    s.add_file(exe("testengine.exe"), name="Engine.exe", engine=f'/ZT_REPORT="{winpath(p.report)}"')
+    return s.build()
+
+
+def packer(*args):
+    r = run_packer(*args)
+    for line in (r.stdout + r.stderr).splitlines():
+        print("   " + line)
+    if r.returncode != 0:
+        raise SystemExit(f"packer {args[0]} failed")
+
+
 def main():
     work = winelib.WORK / "update-demo"
     import shutil
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
     winelib.keep_desktop()
-    with Product(work) as p:
-        p.release(version=101)
+    (work / "keys").mkdir()
+    print("== the publisher's key pair (packer keygen)")
+    priv, pub = keygen(work / "keys", "app")
+    with Product(work, agent_keys={"update_public_key": str(pub)}) as p:
+        print(f"== the agent {p.agent.name} carries the public key")
+        inspect = run_packer("inspect", p.agent).stdout
+        print("   " + next(line for line in inspect.splitlines() if line.startswith("  Signed:")).strip())
+        update = build_update(p)
+        p.release(version=101, build=False, size=update.stat().st_size)
+        info = p.srv / "Product.info"
+        print("== publishing version 101: size, SHA-256, serial and expiry, then the signature")
+        packer("publish", "--key", priv, "--info", info, "--update", update, "--expires-in", 30, "--agent", p.agent)
+        print("== checking the release as the agent will (packer verify --agent)")
+        packer("verify", "--agent", p.agent, "--info", info)
         print(f"== installed in {winpath(p.install)}; the server offers {p.base}/Update.exe (version 101)")
         print(f"   version before: {p.original()['OriginalSetup']['VersionOriginal']}")
         app = p.start_program()
@@ -46,7 +79,8 @@ def main():
         print(f"   notifications to the client: {p.pairs()}")
         print("== the agent's log")
         for line in p.log().splitlines():
-            if any(k in line for k in ("GetOkToPerformAU", "PerformAutoUpdate", "Shut Down", "ReStart", "Download")):
+            if any(k in line for k in ("GetOkToPerformAU", "PerformAutoUpdate", "Shut Down", "ReStart", "Download",
+                                       "INFO file", "signature", "refused")):
                 print("   " + line)
         winelib.run([exe("proctool.exe"), "terminate", winpath(p.program), 1])
     return 0
