@@ -200,3 +200,72 @@ std::string HttpErrorPageMessage(const std::string& content, const std::string& 
     msg += "<P><P>If you are using an IIS webserver you must define appropriate MIME-Types.";
   return msg;
 }
+
+namespace {
+// "http" or "https" (lower case) of an absolute address; "" for any other.
+std::string HttpScheme(const std::string& url, std::string* other = nullptr) {
+  size_t colon = url.find(':');
+  if (colon == std::string::npos || colon == 0) return "";
+  std::string scheme;
+  for (size_t i = 0; i < colon; ++i) {
+    char c = url[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '-' ||
+          c == '.'))
+      return "";
+    scheme += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  }
+  if (other) *other = scheme;
+  return scheme == "http" || scheme == "https" ? scheme : "";
+}
+}  // namespace
+
+bool IsRedirectStatus(int status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::string ResolveRedirect(const std::string& from, const std::string& locationIn) {
+  std::string location = locationIn;
+  while (!location.empty() && IsBlank(location.back())) location.pop_back();
+  size_t lead = 0;
+  while (lead < location.size() && IsBlank(location[lead])) ++lead;
+  location = location.substr(lead);
+  if (location.empty()) return "";
+  std::string scheme;
+  HttpScheme(location, &scheme);
+  if (!scheme.empty()) return location;  // absolute, whatever its scheme: checked by the caller
+  std::string base = HttpScheme(from);
+  if (base.empty()) return "";
+  if (location.compare(0, 2, "//") == 0) return base + ":" + location;
+  size_t hostStart = base.size() + 3;  // after "scheme://"
+  if (from.size() < hostStart) return "";
+  size_t pathStart = from.find_first_of("/?#", hostStart);
+  std::string origin = from.substr(0, pathStart);
+  if (location[0] == '/') return origin + location;
+  std::string path = pathStart == std::string::npos ? "/" : from.substr(pathStart);
+  size_t cut = path.find_first_of("?#");
+  if (cut != std::string::npos) path.resize(cut);
+  path.resize(path.rfind('/') + 1);
+  return origin + path + location;
+}
+
+RedirectVerdict CheckRedirect(const std::string& from, const std::string& to, bool sameScheme) {
+  std::string a = HttpScheme(from), b = HttpScheme(to);
+  if (b.empty()) return RedirectVerdict::NotHttp;
+  if (a == "https" && b == "http") return RedirectVerdict::Downgrade;
+  if (sameScheme && a != b) return RedirectVerdict::SchemeChange;
+  return RedirectVerdict::Allowed;
+}
+
+const char* RedirectVerdictText(RedirectVerdict v) {
+  switch (v) {
+    case RedirectVerdict::Allowed:
+      return "redirect allowed";
+    case RedirectVerdict::NotHttp:
+      return "redirect to an address that is not http or https";
+    case RedirectVerdict::Downgrade:
+      return "redirect from https to http";
+    case RedirectVerdict::SchemeChange:
+      return "redirect to another scheme (signed updates stay on the scheme of their address)";
+  }
+  return "";
+}

@@ -111,3 +111,21 @@ HttpPlan PlanTransfer(const HttpAnswer& answer, const std::string& localFile, co
 // page (an html page, or a title that holds 404), otherwise defaultText.
 std::string HttpErrorPageMessage(const std::string& content, const std::string& url,
                                  const std::string& defaultText, bool iisHint);
+
+// ---- redirects ----
+// The client follows redirects itself, so that every hop is checked.
+constexpr int kHttpMaxRedirects = 5;
+bool IsRedirectStatus(int status);  // 301, 302, 303, 307, 308
+// The address a Location header names, resolved against the address that
+// answered: absolute, scheme-relative ("//host/x"), host-relative ("/x") or
+// relative to the answering address's folder. Empty when nothing usable.
+std::string ResolveRedirect(const std::string& from, const std::string& location);
+enum class RedirectVerdict {
+  Allowed,
+  NotHttp,       // to another scheme (file:, ftp:, ...)
+  Downgrade,     // from https to http
+  SchemeChange,  // with a publisher key: to the other of http and https
+};
+// sameScheme: a download of the signed update channel (an agent with a key).
+RedirectVerdict CheckRedirect(const std::string& from, const std::string& to, bool sameScheme);
+const char* RedirectVerdictText(RedirectVerdict v);

@@ -110,19 +110,24 @@ class InetHandle {
 };
 
 // One GET request and the connection handle it lives under; the request is
-// closed first.
+// closed first. refused: why a redirect was not followed.
 struct UrlRequest {
   InetHandle session;
   InetHandle request;
+  std::string refused;
   HINTERNET get() const { return request.get(); }
 };
 
-// Sends a GET for url with the extra headers and flags; false when no answer
-// came (no connection, or silence until a timeout). Built from connection,
-// request and send rather than one open-URL call because the request handle
-// must carry the timeouts before it is sent: an open-URL call creates it out
-// of reach, and not every WinINet passes the root handle's timeouts down.
-bool OpenUrl(HINTERNET root, const std::string& url, const std::string& headers, DWORD flags, UrlRequest& r) {
+bool g_sameSchemeRedirects = false;
+
+std::string QueryText(HINTERNET h, DWORD level, size_t max = 256);
+
+// Sends one GET for url with the extra headers and flags. Built from
+// connection, request and send rather than one open-URL call because the
+// request handle must carry the timeouts before it is sent: an open-URL call
+// creates it out of reach, and not every WinINet passes the root handle's
+// timeouts down.
+bool SendOnce(HINTERNET root, const std::string& url, const std::string& headers, DWORD flags, UrlRequest& r) {
   auto crack = Get<FnCrackUrl>(g_crackUrl, "InternetCrackUrlA");
   auto connect = Get<FnConnect>(g_connect, "InternetConnectA");
   auto open = Get<FnOpenRequest>(g_openRequest, "HttpOpenRequestA");
@@ -145,6 +150,9 @@ bool OpenUrl(HINTERNET root, const std::string& url, const std::string& headers,
   if (fragment != std::string::npos) object.resize(fragment);
   if (object.empty()) object = "/";
   if (uc.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+  // Redirects are followed here, hop by hop, so that each one is checked;
+  // WinINet's own would go anywhere, https to http included.
+  flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
 
   r.request.Reset();
   r.session.Reset(connect(root, host.c_str(), uc.nPort, user.empty() ? nullptr : user.c_str(),
@@ -162,6 +170,35 @@ bool OpenUrl(HINTERNET root, const std::string& url, const std::string& headers,
   return false;
 }
 
+// Sends a GET for url and follows up to kHttpMaxRedirects redirects that
+// the rule allows; false when no answer came (no connection, or silence
+// until a timeout) or a redirect was refused (r.refused says why).
+bool OpenUrl(HINTERNET root, const std::string& urlIn, const std::string& headers, DWORD flags, UrlRequest& r) {
+  std::string url = urlIn;
+  r.refused.clear();
+  for (int hop = 0;; ++hop) {
+    if (!SendOnce(root, url, headers, flags, r)) return false;
+    DWORD status = 0, len = sizeof status;
+    if (!WQueryInfo(r.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len) ||
+        !IsRedirectStatus(int(status)))
+      return true;
+    std::string to = ResolveRedirect(url, QueryText(r.get(), HTTP_QUERY_LOCATION, 4096));
+    RedirectVerdict v = CheckRedirect(url, to, g_sameSchemeRedirects);
+    if (to.empty() || v != RedirectVerdict::Allowed || hop >= kHttpMaxRedirects) {
+      r.refused = to.empty()                  ? std::string("redirect without a usable address")
+                  : hop >= kHttpMaxRedirects ? std::string("too many redirects")
+                                              : RedirectVerdictText(v);
+      r.refused += " <P>URL: " + url + (to.empty() ? "" : " <P>To: " + to);
+      DebugLinePid(" HTTP_OpenUrl: " + r.refused);
+      r.request.Reset();
+      r.session.Reset();
+      return false;
+    }
+    DebugLinePid(" HTTP_OpenUrl: redirected to " + to);
+    url = to;
+  }
+}
+
 // ---- process-wide state ----
 
 volatile bool g_abort = false;
@@ -169,11 +206,11 @@ SpeedMeter g_meter;
 
 // ---- answers ----
 
-std::string QueryText(HINTERNET h, DWORD level) {
-  char buf[256];
-  DWORD len = sizeof buf;
-  if (!WQueryInfo(h, level, buf, &len) || len >= sizeof buf) return std::string();
-  return std::string(buf, len);
+std::string QueryText(HINTERNET h, DWORD level, size_t max) {
+  std::vector<char> buf(max);
+  DWORD len = DWORD(max);
+  if (!WQueryInfo(h, level, buf.data(), &len) || len >= max) return std::string();
+  return std::string(buf.data(), len);
 }
 
 HttpAnswer ReadAnswer(HINTERNET h, bool askedRange) {
@@ -366,13 +403,15 @@ void Transfer(HINTERNET h, HttpPlan plan, int64_t size, const std::string& local
 // a request whose body is unread makes WinINet read the rest first. Any
 // HTTP answer counts, an error status included; only a server that cannot be
 // reached, or that says nothing before the timeout, gives NoAnswer.
-enum class ProbeResult { NoWinInet, NoAnswer, Answered };
-ProbeResult Probe(const std::string& url, HttpAnswer& a) {
+enum class ProbeResult { NoWinInet, NoAnswer, Refused, Answered };
+ProbeResult Probe(const std::string& url, DWORD cacheFlags, HttpAnswer& a, std::string& refused) {
   a = HttpAnswer();
   InetHandle root(WOpen("HTTP_Connect_2"));
   if (!root.get()) return ProbeResult::NoWinInet;
   UrlRequest r;
-  if (!OpenUrl(root.get(), url, "Range: bytes=0-0\r\n", INTERNET_FLAG_NO_CACHE_WRITE, r)) return ProbeResult::NoAnswer;
+  bool answered = OpenUrl(root.get(), url, "Range: bytes=0-0\r\n", INTERNET_FLAG_NO_CACHE_WRITE | cacheFlags, r);
+  refused = r.refused;
+  if (!answered) return refused.empty() ? ProbeResult::NoAnswer : ProbeResult::Refused;
   a = ReadAnswer(r.get(), true);
   return ProbeResult::Answered;
 }
@@ -400,18 +439,32 @@ void ReleaseWinInet() {
 
 void SetHttpTimeouts(const HttpTimeouts& t) { g_timeouts = t; }
 
+void SetHttpSameSchemeRedirects(bool on) { g_sameSchemeRedirects = on; }
+
 void HttpDownload(uintptr_t showTarget, const std::string& url, const std::string& localFile, std::string& content,
                   ProgressProc progress, std::string& error) {
+  HttpLimits limits;
+  limits.fresh = showTarget == kHttpShowReload;
+  HttpDownload(showTarget, url, localFile, content, progress, error, limits);
+}
+
+void HttpDownload(uintptr_t showTarget, const std::string& url, const std::string& localFile, std::string& content,
+                  ProgressProc progress, std::string& error, const HttpLimits& limits) {
   PumpMessagesFor(100);
   error.clear();
   content.clear();
+  // Past every cache: the server's current answer, nothing kept of it.
+  const DWORD fresh = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
   HttpAnswer probe;
-  ProbeResult probed = Probe(url, probe);
+  std::string refused;
+  ProbeResult probed = Probe(url, limits.fresh ? fresh : 0, probe, refused);
   InetHandle root(probed == ProbeResult::NoWinInet ? nullptr : WOpen("HTTP_Connect_3"));
   if (!root.get()) {
     error = "Unable to initialize \"WinINet.dll\"";
   } else if (AbortedAfterWait()) {
     error = kAborted;
+  } else if (probed == ProbeResult::Refused) {
+    error = "Download refused: " + refused;
   } else if (probed == ProbeResult::NoAnswer) {
     // A server that did not answer the first contact will not answer the
     // second one either: asking again would double the wait.
@@ -419,7 +472,7 @@ void HttpDownload(uintptr_t showTarget, const std::string& url, const std::strin
   } else {
     DWORD flags = 0;
     if (!localFile.empty()) flags = INTERNET_FLAG_RESYNCHRONIZE;
-    if (showTarget == kHttpShowReload) flags = INTERNET_FLAG_RELOAD;
+    if (limits.fresh) flags = fresh;
     // The local file is the copy: a second one in the system's cache costs
     // time and space, and a range answer there would pass for the whole file.
     if (!localFile.empty()) flags |= INTERNET_FLAG_NO_CACHE_WRITE;
@@ -448,7 +501,8 @@ void HttpDownload(uintptr_t showTarget, const std::string& url, const std::strin
         break;
       }
       if (!answered) {
-        error = "Unable to open Internet Connection <P>URL: " + url;
+        error = r.refused.empty() ? "Unable to open Internet Connection <P>URL: " + url
+                                  : "Download refused: " + r.refused;
         break;
       }
       HttpAnswer answer = ReadAnswer(r.get(), !resumeFrom.empty());
@@ -467,6 +521,10 @@ void HttpDownload(uintptr_t showTarget, const std::string& url, const std::strin
         error = url + "<P><P>File Not Found !";
       } else if (localFile.empty() && size > kHttpMemoryMax) {
         error = "File too large (" + std::to_string(size) + " bytes) <P>URL: " + url;
+      } else if (limits.maxSize >= 0 && size > limits.maxSize) {
+        // Reads never go past the announced size, so this bounds the file.
+        error = "File larger than published (" + std::to_string(size) + " bytes, published " +
+                std::to_string(limits.maxSize) + ") <P>URL: " + url;
       } else {
         if (showTarget > 10) ShowWindow(reinterpret_cast<HWND>(showTarget), SW_SHOW);
         Transfer(r.get(), plan, size, localFile, partial, have, url, content, progress, error);
@@ -483,7 +541,8 @@ int64_t HttpFileSize(const std::string& url) {
   // error page is not the size of the file. One request only: a second one
   // would double the wait on a server that does not answer.
   HttpAnswer a;
-  if (Probe(url, a) != ProbeResult::Answered) return -1;
+  std::string refused;
+  if (Probe(url, 0, a, refused) != ProbeResult::Answered) return -1;
   int64_t size = AnswerFileSize(a);
   DebugLine("HTTP_GetFileSize=" + std::to_string(size) + "  " + url);
   return size;

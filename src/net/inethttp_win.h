@@ -21,12 +21,25 @@ void SetHttpTimeouts(const HttpTimeouts& t);
 constexpr uintptr_t kHttpShowNothing = 0;
 constexpr uintptr_t kHttpShowReload = 1;  // no window; fetch afresh from the server, never from a cache
 
+// What a download may take. fresh: past every cache (the request reloads,
+// asks proxies not to answer from theirs, and nothing is cached). maxSize:
+// a file announced larger is refused before its body is read (-1: no bound).
+struct HttpLimits {
+  bool fresh = false;
+  int64_t maxSize = -1;
+};
+// Redirects are followed only to http and https, never from https to http;
+// with this on (the signed update channel), only to the scheme they left.
+void SetHttpSameSchemeRedirects(bool on);
+
 // Downloads url into localFile (through a partial file that a later call
 // resumes) or, when localFile is empty, into content. error is empty on
 // success; otherwise it holds the message for the user ("Download Aborted"
 // after SetHttpAbort(true) or a close request of the main window).
 void HttpDownload(uintptr_t showTarget, const std::string& url, const std::string& localFile, std::string& content,
                   ProgressProc progress, std::string& error);
+void HttpDownload(uintptr_t showTarget, const std::string& url, const std::string& localFile, std::string& content,
+                  ProgressProc progress, std::string& error, const HttpLimits& limits);
 // The server's Content-Length of url, -1 when unknown or the server answers an error.
 int64_t HttpFileSize(const std::string& url);
 // Asks the system whether a connection exists; error gets the system's text when not.

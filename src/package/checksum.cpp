@@ -1,6 +1,8 @@
 #include "package/checksum.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "package/gfileinfo.h"
 #include "package/pkgfile.h"
@@ -12,6 +14,27 @@ uint32_t PackageChecksum(const std::string& path, uint32_t trailerLength) {
   std::fclose(f);
   return sum;
 }
+
+namespace {
+// The sum over the volume's bytes from its start position, read in pieces of
+// 4096 bytes by `read`: the dwords while more than 4 of the counted bytes are
+// left, plus 1234 for every full piece that leaves more.
+template <typename Read>
+uint32_t SumPieces(int64_t remaining, Read read) {
+  uint32_t sum = 0;
+  uint8_t buf[4096];
+  for (;;) {
+    size_t got = read(buf, sizeof buf);
+    for (size_t i = 0; i + 4 <= got; i += 4) {
+      remaining -= 4;
+      if (remaining > 4) sum += GetU32(buf + i);
+    }
+    if (remaining > 4) sum += kUncheckedVolume;
+    if (got != sizeof buf) break;
+  }
+  return sum;
+}
+}  // namespace
 
 uint32_t PackageChecksum(std::FILE* f, uint32_t trailerLength) {
   if (!f) return 0;
@@ -27,20 +50,19 @@ uint32_t PackageChecksum(std::FILE* f, uint32_t trailerLength) {
     remaining -= 512;
     start = 512;
   }
-  uint32_t sum = 0;
-  if (SeekTo(f, start)) {
-    uint8_t buf[4096];
-    for (;;) {
-      size_t got = std::fread(buf, 1, sizeof buf, f);
-      for (size_t i = 0; i + 4 <= got; i += 4) {
-        remaining -= 4;
-        if (remaining > 4) sum += GetU32(buf + i);
-      }
-      if (remaining > 4) sum += kUncheckedVolume;
-      if (got != sizeof buf) break;
-    }
-  }
-  return sum;
+  if (!SeekTo(f, start)) return 0;
+  return SumPieces(remaining, [f](uint8_t* buf, size_t n) { return std::fread(buf, 1, n, f); });
+}
+
+uint32_t PlainVolumeChecksum(const std::string& bytes, uint32_t trailerLength) {
+  if (int64_t(bytes.size()) > kChecksumSizeLimit) return kUncheckedVolume;
+  size_t pos = 0;
+  return SumPieces(int64_t(bytes.size()) - int64_t(trailerLength), [&](uint8_t* buf, size_t n) {
+    size_t got = std::min(n, bytes.size() - pos);
+    std::memcpy(buf, bytes.data() + pos, got);
+    pos += got;
+    return got;
+  });
 }
 
 bool ChecksumAccepted(uint32_t computed, uint32_t stored) {

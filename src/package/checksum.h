@@ -15,6 +15,9 @@ constexpr int64_t kChecksumSizeLimit = 52428800;
 uint32_t PackageChecksum(const std::string& path, uint32_t trailerLength);
 // The same over an open file (read from any position; left open).
 uint32_t PackageChecksum(std::FILE* f, uint32_t trailerLength);
+// The same for a whole volume held in memory (trailer included) whose
+// PackageEnd low half is 0, as an agent copy's is.
+uint32_t PlainVolumeChecksum(const std::string& bytes, uint32_t trailerLength);
 // True when the stored value matches the computed one or either is 1234.
 bool ChecksumAccepted(uint32_t computed, uint32_t stored);
 

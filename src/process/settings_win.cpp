@@ -1,8 +1,11 @@
 #include "process/settings_win.h"
 
 #include "package/gfileinfo.h"
+#include "package/signature.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "paths/widepath_win.h"
+#include "process/initext.h"
 
 namespace {
 
@@ -22,8 +25,19 @@ const char* const kNewSetup = "NewSetup";
 std::string Original(const char* section, const char* key, const std::string& def = "") {
   return ReadIniString(OriginalFilePath(), section, key, def);
 }
+IniText g_info;
+
+// Texts in the ANSI code page, as the profile functions give them.
 std::string Info(const char* section, const char* key, const std::string& def = "") {
-  return ReadIniString(InfoFilePath(), section, key, def);
+  std::string v;
+  if (!g_info.Find(section, key, v)) return def;
+  return g_info.Utf8() ? AnsiFromWide(WidePath(v).c_str()) : v;
+}
+// A path keeps every character: UTF-8.
+std::string InfoPath(const char* section, const char* key) {
+  std::string v;
+  if (!g_info.Find(section, key, v)) return "";
+  return g_info.Utf8() ? v : PathFromAnsi(v);
 }
 // Values that are paths (folders, links, the program to close) keep every character.
 std::string OriginalPath(const char* section, const char* key) { return ReadIniPath(OriginalFilePath(), section, key); }
@@ -31,7 +45,7 @@ int64_t OriginalInt(const char* section, const char* key, int64_t def) {
   return ReadIniInt(OriginalFilePath(), section, key, def);
 }
 int64_t InfoInt(const char* section, const char* key, int64_t def) {
-  return ReadIniInt(InfoFilePath(), section, key, def);
+  return StrToInt64Def(Info(section, key, IntToStr(def)), def);
 }
 // Only the low 32 bits count, as a signed number.
 int32_t Low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
@@ -69,6 +83,20 @@ std::string InfoFilePath() {
 std::string OriginalFilePath() {
   KnowFiles();
   return AgentFilePath(g_agentDir, OriginalFileNameOf(g_infoFileName));
+}
+
+void AcceptInfoBytes(const std::string& bytes) { g_info = IniText::Parse(bytes); }
+void ForgetInfoBytes() { g_info = IniText(); }
+std::string InfoValue(const std::string& section, const std::string& key, const std::string& def) {
+  return Info(section.c_str(), key.c_str(), def);
+}
+
+bool GetAcceptedSerial(const std::string& keyFingerprint, int64_t& serial) {
+  std::string text = ReadIniString(OriginalFilePath(), "InfoSerial", keyFingerprint, "");
+  return ParseInfoSerial(text, serial);
+}
+bool SetAcceptedSerial(const std::string& keyFingerprint, int64_t serial) {
+  return WriteIniInt(OriginalFilePath(), "InfoSerial", keyFingerprint, serial);
 }
 
 std::string ReadAutoUpdateText(const std::string& key, const std::string& def) {
@@ -130,7 +158,7 @@ bool GetBackgroundUpdate() { return InfoSwitch("BackgroundUpdate", kOvBackground
 std::string GetShutDownMethod() { return Info(kNewSetup, "ShutDownMethod"); }
 bool GetRestartProcess() { return InfoSwitch("RestartProcess", kOvRestartProcess); }
 bool GetInformFinish() { return InfoSwitch("InformFinish", kOvInformFinish); }
-std::string GetRunningProcess() { return ReadIniPath(InfoFilePath(), kNewSetup, "RunningProcess"); }
+std::string GetRunningProcess() { return InfoPath(kNewSetup, "RunningProcess"); }
 std::string GetNewProgramName() { return Info(kNewSetup, "ProgramName"); }
 int32_t GetVersionNew() { return Low32(InfoInt(kNewSetup, "VersionNew", 0)); }
 int32_t GetNewStamp() { return Low32(InfoInt(kNewSetup, "Stamp", 0)); }

@@ -1,6 +1,8 @@
 // The agent's two INI files beside its executable: the INFO file downloaded
 // from the publisher and the local ORIGINAL file of the installed state.
-// Every read opens the file anew, so a fresh INFO file counts at once.
+// ORIGINAL values are read from the file, anew every time; INFO values come
+// from the bytes of the INFO file that the last check accepted, held in
+// memory (the file on disk is only the record of them).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -53,6 +55,18 @@ std::string GetMsgBoxAttention();
 int32_t GetMsgBoxCharSet();
 std::string GetMsgBoxFontName();
 int32_t GetMsgBoxFontSize();
+
+// ---- INFO file: the accepted copy ----
+// Every INFO value below is read from these bytes (verified before they are
+// handed in); until a check accepts one, from an empty file.
+void AcceptInfoBytes(const std::string& bytes);
+void ForgetInfoBytes();
+std::string InfoValue(const std::string& section, const std::string& key, const std::string& def = "");
+
+// ---- ORIGINAL file, the highest INFO serial accepted per publisher key ----
+// false when none is recorded for that key (fingerprint).
+bool GetAcceptedSerial(const std::string& keyFingerprint, int64_t& serial);
+bool SetAcceptedSerial(const std::string& keyFingerprint, int64_t serial);
 
 // ---- INFO file, NewSetup (switches with an override give the override when set) ----
 std::string GetDownloadURL_UPDATE();

@@ -372,22 +372,32 @@ void Extraction::WriteAgentCopy(UnpackVolume& vol, const PackageTrailer& rec) {
     return;
   }
   AbandonGuard guard{out.get()};
+  // Held whole (a stub and its header items, a few hundred KiB), so that its
+  // own checksum can be put into its trailer: the copy is a package of its
+  // own, which the agent's checks and the packer's inspection accept.
+  std::string copy;
+  copy.reserve(size_t(agentCut_) + kTrailerSize);
   char* buf = buffers_.in.get();
   for (int64_t pos = 0; pos < agentCut_;) {
     size_t want = size_t(std::min<int64_t>(agentCut_ - pos, int64_t(kUnpackPiece)));
     int64_t got = vol.ReadAt(pos, buf, want);
     if (got <= 0) return;
-    // The copy's trailer sits at its physical end, so its PackageEnd low half must read 0.
-    for (int64_t off = 0xFC; off < 0x100; ++off)
-      if (off >= pos && off < pos + got) buf[size_t(off - pos)] = 0;
-    if (!out->Write(buf, size_t(got))) return;
+    copy.append(buf, size_t(got));
     pos += got;
   }
+  // The copy's trailer sits at its physical end, so its PackageEnd low half must read 0.
+  for (size_t off = 0xFC; off < 0x100 && off < copy.size(); ++off) copy[off] = 0;
   PackageTrailer t = rec;
   t.IsUpdateAgent = 1;
   t.TrailerLength = kTrailerSize;
-  std::string trailer = EncodeTrailer(t);
-  if (!out->Write(trailer.data(), trailer.size())) return;
+  // It carries the header items only: no files, and nothing to span.
+  t.FileCount = 0;
+  copy += EncodeTrailer(t);
+  if (rec.VolumeChecksum != kUncheckedVolume) {
+    t.VolumeChecksum = PlainVolumeChecksum(copy, kTrailerSize);
+    copy.replace(copy.size() - kTrailerSize, kTrailerSize, EncodeTrailer(t));
+  }
+  if (!out->Write(copy.data(), copy.size())) return;
   guard.target = nullptr;
   uint32_t time = env_.FileDosTime(pkg);
   if (time != 0) out->SetDosTime(time);

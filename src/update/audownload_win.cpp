@@ -3,7 +3,9 @@
 // base) or over HTTP, each checked before anything uses it.
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "net/inethttp_win.h"
 #include "package/cng_win.h"
@@ -13,6 +15,7 @@
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "paths/zdebug.h"
+#include "process/initext.h"
 #include "process/procstate_win.h"
 #include "process/settings_win.h"
 #include "setup/files_win.h"
@@ -36,8 +39,9 @@ const char* StatusDefault(int kind) {
                                    : "Downloading INFORM File...";
 }
 
-// Copies file to file in pieces, every write checked; a failed copy leaves nothing.
-bool CopyWhole(const std::string& from, const std::string& to, std::string& error) {
+// Copies file to file in pieces, every write checked; a failed copy leaves
+// nothing. A file that grows past maxSize (-1: no bound) is not copied on.
+bool CopyWhole(const std::string& from, const std::string& to, int64_t maxSize, std::string& error) {
   HANDLE in = CreateFileW(WidePath(from).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (in == INVALID_HANDLE_VALUE) {
@@ -53,6 +57,8 @@ bool CopyWhole(const std::string& from, const std::string& to, std::string& erro
   }
   std::unique_ptr<char[]> buf(new char[65536]);
   bool ok = true;
+  int64_t copied = 0;
+  bool tooLarge = false;
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(in, buf.get(), 65536, &got, nullptr)) {
@@ -60,13 +66,21 @@ bool CopyWhole(const std::string& from, const std::string& to, std::string& erro
       break;
     }
     if (got == 0) break;
+    copied += got;
+    if (maxSize >= 0 && copied > maxSize) {
+      ok = false;
+      tooLarge = true;
+      break;
+    }
     DWORD put = 0;
     if (!WriteFile(out, buf.get(), got, &put, nullptr) || put != got) {
       ok = false;
       break;
     }
   }
-  if (!ok) error = "Unable to copy " + from + ": " + LastErrorText();
+  if (!ok)
+    error = tooLarge ? "File larger than published (" + IntToStr(maxSize) + " bytes): " + from
+                     : "Unable to copy " + from + ": " + LastErrorText();
   CloseHandle(in);
   CloseHandle(out);
   if (!ok) DeleteFileW(WidePath(to).c_str());
@@ -82,8 +96,36 @@ bool TokenTestPasses(int kind, const std::string& target, const HeldPackage& pac
   return ReadFileUpTo(target, kMaxTextFile, text) && TokensMatch(DecodeInformText(text).tokenField, own);
 }
 
+bool KeyPinned() { return !OwnPackage().UpdatePublicKey().empty(); }
+
+// With a key, the update must carry this agent's trust: the agent copy that
+// its setup writes is cut from its own header, and an update that brought
+// another key, address or INFO name (or none) would leave an agent that
+// trusts someone else, or no one.
+bool UpdateKeepsTrust(const TGFileInfo& update, std::string& why) {
+  const TGFileInfo& own = OwnPackage();
+  if (!KeyPinned()) return true;
+  const struct {
+    const char* what;
+    std::string theirs, ours;
+  } fields[] = {
+      {"publisher key", update.UpdatePublicKey(), own.UpdatePublicKey()},
+      {"update address", update.UpdateUrl(), own.UpdateUrl()},
+      {"INFO file name", update.InfoFileName(), own.InfoFileName()},
+      {"agent name", update.AgentExeName(), own.AgentExeName()},
+  };
+  for (const auto& f : fields) {
+    if (f.theirs == f.ours) continue;
+    why = std::string("the update package carries another ") + f.what + " than this agent (\"" + f.theirs +
+          "\" instead of \"" + f.ours + "\")";
+    return false;
+  }
+  return true;
+}
+
 // An update package must be whole before anything is shut down for it.
 bool UpdatePackageWhole(HeldPackage& package, std::string& why) {
+  if (!UpdateKeepsTrust(package.Info(), why)) return false;
   int64_t size = package.Size();
   if (!SizeTestHolds(size, GetSizeOfUpdateFile())) {
     why = "size " + IntToStr(size) + " against the published " + IntToStr(GetSizeOfUpdateFile());
@@ -102,28 +144,102 @@ bool FetchSignature(const std::string& base, bool fromFolder, const std::string&
     return ReadFileUpTo(path, kMaxSignatureFile, text);
   }
   std::string url = base + "/" + name, error;
-  HttpDownload(kHttpShowReload, url, "", text, nullptr, error);
+  HttpLimits limits;
+  limits.fresh = true;
+  limits.maxSize = kMaxSignatureFile;
+  HttpDownload(kHttpShowNothing, url, "", text, nullptr, error, limits);
   if (error.empty() && !text.empty()) error = DescribeHttpErrorPage("", text, url, "", false);
   return error.empty() && int64_t(text.size()) <= kMaxSignatureFile;
 }
 
-// An agent with a publisher key takes only an INFO file signed with it; the
-// bytes are checked in memory, before they ever reach the disk.
-bool InfoSignatureAccepted(const std::string& base, bool fromFolder, const std::string& name,
-                           const std::string& data, std::string& error) {
+void RefuseInfo(const std::string& reason, std::string& error) {
+  error = "The INFO file was refused: " + reason;
+  DebugLinePid(" DownloadFileAU: INFO file refused, " + reason);
+  AppendLog("ERROR: INFO file refused: " + reason);
+}
+
+// The highest serial seen per key in this run: it holds even when the
+// ORIGINAL file cannot record it.
+struct SeenSerial {
+  std::string fingerprint;
+  int64_t serial;
+};
+std::vector<SeenSerial> g_seenSerials;
+
+bool HighestSerial(const std::string& fingerprint, int64_t& serial) {
+  bool known = GetAcceptedSerial(fingerprint, serial);
+  for (const SeenSerial& s : g_seenSerials)
+    if (s.fingerprint == fingerprint && (!known || s.serial > serial)) {
+      serial = s.serial;
+      known = true;
+    }
+  return known;
+}
+
+void RecordSerial(const std::string& fingerprint, int64_t serial) {
+  bool seen = false;
+  for (SeenSerial& s : g_seenSerials)
+    if (s.fingerprint == fingerprint) {
+      s.serial = std::max(s.serial, serial);
+      seen = true;
+    }
+  if (!seen) g_seenSerials.push_back({fingerprint, serial});
+  int64_t stored = 0;
+  if (GetAcceptedSerial(fingerprint, stored) && stored >= serial) return;
+  if (!SetAcceptedSerial(fingerprint, serial)) AppendLog("ERROR: the INFO serial could not be recorded");
+}
+
+int64_t TodayUtc() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  uint64_t t = uint64_t(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+  // 100 ns since 1601 -> days since 1970
+  return int64_t(t / 10000000ULL / 86400ULL) - 134774;
+}
+
+// An agent with a publisher key takes only an INFO file signed with one of
+// its keys, no older than the last one it accepted from that key and not
+// past its expiry; the bytes are checked in memory, before they ever reach
+// the disk, and they are what every decision of the check reads.
+bool InfoTrusted(const std::string& base, bool fromFolder, const std::string& name, const std::string& data,
+                  std::string& error) {
   std::string key = OwnPackage().UpdatePublicKey();
   if (key.empty()) return true;
   std::string sig;
   bool fetched = FetchSignature(base, fromFolder, name, sig);
-  InfoVerdict v = CheckInfoSignature(key, data, fetched, sig, CngVerifyP256);
-  if (InfoAccepted(v)) {
-    DebugLinePid(" DownloadFileAU: INFO file signature valid");
-    return true;
+  int index = -1;
+  InfoVerdict v = CheckInfoSignature(key, data, fetched, sig, CngVerifyP256, &index);
+  if (!InfoAccepted(v)) {
+    RefuseInfo(InfoVerdictText(v), error);
+    return false;
   }
-  error = std::string("The INFO file was refused: ") + InfoVerdictText(v);
-  DebugLinePid(" DownloadFileAU: INFO file refused, " + std::string(InfoVerdictText(v)));
-  AppendLog("ERROR: INFO file refused: " + std::string(InfoVerdictText(v)));
-  return false;
+  std::vector<std::string> points;
+  ParsePublisherKeys(key, points);
+  std::string fingerprint = KeyFingerprint(points[size_t(index)]);
+  IniText info = IniText::Parse(data);
+  FreshFacts f;
+  f.signedInfo = true;
+  f.serialText = info.Get(kInfoTrustSection, kInfoSerialKey);
+  f.expiresText = info.Get(kInfoTrustSection, kInfoExpiresKey);
+  f.serialRecorded = HighestSerial(fingerprint, f.recordedSerial);
+  f.todayUtc = TodayUtc();
+  FreshVerdict fv = CheckInfoFreshness(f);
+  if (!FreshAccepted(fv)) {
+    std::string reason = FreshVerdictText(fv);
+    if (fv == FreshVerdict::SerialLower)
+      reason += " (" + Trim(f.serialText) + " after " + IntToStr(f.recordedSerial) + ")";
+    if (fv == FreshVerdict::Expired) reason += " (last day " + Trim(f.expiresText) + ", UTC)";
+    RefuseInfo(reason, error);
+    // A management tool sees that this agent is kept from its updates.
+    NotifyClient(44, fv == FreshVerdict::Expired                                          ? 2
+                     : fv == FreshVerdict::SerialLower || fv == FreshVerdict::SerialMissing ? 1
+                                                                                           : 3);
+    return false;
+  }
+  int64_t serial = 0;
+  if (ParseInfoSerial(f.serialText, serial)) RecordSerial(fingerprint, serial);
+  DebugLinePid(" DownloadFileAU: INFO file signature valid (key " + IntToStr(index + 1) + ")");
+  return true;
 }
 
 // The update or inform file against the SHA-256 that the INFO file publishes;
@@ -176,7 +292,12 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
     return false;
   }
   bool test = TestModeOn();
+  SetHttpSameSchemeRedirects(KeyPinned());
   std::string base = test ? TestModeUrl() : baseIn;
+  int64_t published = kind == kDownloadUpdate   ? GetSizeOfUpdateFile()
+                      : kind == kDownloadInform ? GetSizeOfInformFile()
+                                                : -1;
+  if (kind == kDownloadInfo) ForgetInfoBytes();  // this check decides from what it fetches, or from nothing
   std::string source = base + "\\" + name;
   bool inFolder = !base.empty() && IsExistingFile(source);
   DebugLine(" DownloadFileAU: " + BoolText(inFolder) + " " + source);
@@ -192,7 +313,7 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
       ReadFileUpTo(source, kMaxTextFile, data);  // empty when missing or too large
     } else if (FileSizeByName(source) > 0) {
       target = AgentDir() + name;
-      if (CopyWhole(source, target, error) && show) StepFolderCopyProgress();
+      if (CopyWhole(source, target, published > 0 ? published : -1, error) && show) StepFolderCopyProgress();
     }
   } else if (!test && !base.empty() && InternetConnected(connError)) {
     PumpMessagesFor(500);
@@ -200,7 +321,12 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
     SetHttpAbort(false);
     if (kind != kDownloadInfo) target = AgentDir() + name;
     uintptr_t owner = InteractionMode() == 1 ? reinterpret_cast<uintptr_t>(g_MainWindow) : kHttpShowNothing;
-    HttpDownload(owner, source, target, data, UpdateProgressBars, error);
+    HttpLimits limits;
+    limits.fresh = kind == kDownloadInfo;
+    // A file larger than published is not the one that was published: it
+    // never gets the chance to fill the disk.
+    if (published > 0) limits.maxSize = published;
+    HttpDownload(owner, source, target, data, UpdateProgressBars, error, limits);
     PumpMessagesFor(500);
   } else if (kind != kDownloadInfo) {
     // Nothing could be fetched: say so, rather than failing later on a missing file.
@@ -212,8 +338,13 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
 
   if (kind == kDownloadInfo) {
     if (error.empty() && !data.empty()) error = DescribeHttpErrorPage("", data, source, "", false);
-    if (error.empty() && !data.empty() && InfoSignatureAccepted(base, inFolder, name, data, error))
+    if (error.empty() && !data.empty() && InfoTrusted(base, inFolder, name, data, error)) {
+      AcceptInfoBytes(data);
+      // The file is the record of what was accepted (and what the update's
+      // engine is pointed to); the agent never reads it back.
       success = WriteFileText(AgentDir() + name, data, 0, false);
+      if (!success) AppendLog("ERROR: the INFO file could not be written");
+    }
     return success;
   }
   if (error.empty()) {
@@ -251,12 +382,15 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
           AuErrorMsg(0, "The update file is damaged or incomplete.<P><P>" + source);
       }
     }
-  } else if (source.size() > 2 && GetRequestConfirmationBeforeDownload()) {
-    std::string text = DownloadFailureText(HttpAborted(), source, ReadAutoUpdateText("s3", "File Download Aborted!"),
-                                           ReadAutoUpdateText("s4", "File not Found!"),
-                                           ReadAutoUpdateText("s5", "Unable to Download File!"));
-    AppendLog("ATTENTION: " + text);
-    AuAttentionMsg(0, text);
+  } else {
+    AppendLog("ERROR: download failed: " + error);
+    if (source.size() > 2 && GetRequestConfirmationBeforeDownload()) {
+      std::string text = DownloadFailureText(HttpAborted(), source, ReadAutoUpdateText("s3", "File Download Aborted!"),
+                                             ReadAutoUpdateText("s4", "File not Found!"),
+                                             ReadAutoUpdateText("s5", "Unable to Download File!"));
+      AppendLog("ATTENTION: " + text);
+      AuAttentionMsg(0, text);
+    }
   }
   return success;
 }

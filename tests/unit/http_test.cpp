@@ -267,3 +267,43 @@ TEST(HttpErrorPage, RecognisesServerPages) {
   for (const Case& c : cases)
     EXPECT_EQ(HttpErrorPageMessage(c.content, url, "Bad Secret Token!", c.iisHint), c.result) << c.what;
 }
+
+TEST(HttpRedirect, LocationsResolveAgainstTheAnsweringAddress) {
+  const struct {
+    const char *from, *location, *want;
+  } cases[] = {
+      {"http://a.test/dir/Product.info", "http://b.test/x.info", "http://b.test/x.info"},
+      {"http://a.test/dir/Product.info", "  https://b.test/x  ", "https://b.test/x"},
+      {"https://a.test/dir/Product.info", "//cdn.test/y", "https://cdn.test/y"},
+      {"http://a.test:8080/dir/Product.info", "/other/z", "http://a.test:8080/other/z"},
+      {"http://a.test/dir/Product.info?x=1", "next.info", "http://a.test/dir/next.info"},
+      {"http://a.test", "next.info", "http://a.test/next.info"},
+      {"http://a.test/dir/", "FILE:///c:/windows/x", "FILE:///c:/windows/x"},
+      {"http://a.test/dir/", "", ""},
+      {"ftp://a.test/dir/", "/x", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ResolveRedirect(c.from, c.location), c.want) << c.from << " " << c.location;
+}
+
+TEST(HttpRedirect, OnlyHttpNeverDownwardsAndOnOneSchemeWithAKey) {
+  const struct {
+    const char *from, *to;
+    bool sameScheme;
+    RedirectVerdict want;
+  } cases[] = {
+      {"http://a.test/x", "http://b.test/y", false, RedirectVerdict::Allowed},
+      {"http://a.test/x", "https://b.test/y", false, RedirectVerdict::Allowed},
+      {"https://a.test/x", "HTTPS://b.test/y", false, RedirectVerdict::Allowed},
+      {"https://a.test/x", "http://b.test/y", false, RedirectVerdict::Downgrade},
+      {"https://a.test/x", "http://b.test/y", true, RedirectVerdict::Downgrade},
+      {"http://a.test/x", "https://b.test/y", true, RedirectVerdict::SchemeChange},
+      {"http://a.test/x", "http://b.test/y", true, RedirectVerdict::Allowed},
+      {"https://a.test/x", "https://b.test/y", true, RedirectVerdict::Allowed},
+      {"http://a.test/x", "file:///c:/x", false, RedirectVerdict::NotHttp},
+      {"http://a.test/x", "ftp://b.test/y", false, RedirectVerdict::NotHttp},
+      {"http://a.test/x", "javascript:alert(1)", false, RedirectVerdict::NotHttp},
+      {"http://a.test/x", "", false, RedirectVerdict::NotHttp},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CheckRedirect(c.from, c.to, c.sameScheme), c.want) << c.from << " " << c.to;
+  for (int s : {300, 301, 302, 303, 304, 307, 308, 200}) EXPECT_EQ(IsRedirectStatus(s), s != 300 && s != 304 && s != 200) << s;
+}

@@ -844,9 +844,18 @@ TEST_F(Unpack, AgentCopyIsStubAndHeaderItemsWithAgentTrailer) {
 
   std::string trailer = agent.substr(cut);
   std::string original = package.substr(package.size() - kTrailerSize);
+  auto u32 = [](const std::string& t, size_t at) { return GetU32(reinterpret_cast<const uint8_t*>(&t[at])); };
   EXPECT_EQ(trailer[69], 1);
-  EXPECT_EQ(GetU32(reinterpret_cast<const uint8_t*>(&trailer[70])), uint32_t(kTrailerSize));
+  EXPECT_EQ(u32(trailer, 70), uint32_t(kTrailerSize));
+  // A package of its own: no files, and the checksum of its own bytes, which
+  // a check of the copy accepts.
+  EXPECT_EQ(u32(trailer, 8), 0u);
+  ASSERT_NE(u32(original, 16), kUncheckedVolume);
+  EXPECT_EQ(u32(trailer, 16), PackageChecksum((out / "Agent.exe").string(), kTrailerSize));
+  EXPECT_NE(u32(trailer, 16), u32(original, 16));
   trailer[69] = original[69];
+  trailer.replace(8, 4, original, 8, 4);
+  trailer.replace(16, 4, original, 16, 4);
   EXPECT_EQ(trailer, original);  // everything else carried over
   EXPECT_EQ(env.FileDosTime((out / "Agent.exe").string()), env.FileDosTime(pkg.string()));
   EXPECT_TRUE(HasLine(env.debug, " New AU-Agent: " + (out / "Agent.exe").string()));

@@ -123,6 +123,9 @@ class Product:
         """An update package whose engine (the test engine) reports into the install folder."""
         s = Setup(self.srv, name)
         s.package["token"] = token
+        if self.agent_keys:
+            # A keyed agent takes only an update that carries its own trust.
+            s.package["updates_agent"] = str(self.agent)
         args = f'/ZT_REPORT="{winpath(self.report)}" {engine_args}'.strip()
         s.add_file(exe("testengine.exe"), name="Engine.exe", engine=args)
         return s.build()

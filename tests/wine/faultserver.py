@@ -11,6 +11,9 @@ served is set per name in `modes`:
   "slow"       the body in small pieces with pauses (bounded: gives up after `slow_limit` s)
   "noprobe"    like "normal", but a request for the first byte only ("Range: bytes=0-0") gets a 503
   "longer:N"   like "normal", but a range answer carries N bytes more than its Content-Range says
+  "redirect:U" 302 to the address U (the file need not exist)
+  "grow:N"     the first-byte request ("Range: bytes=0-0") sees the file as it is; every other
+               request gets it with N bytes more, as a server that swaps in a larger file
 
 Stall modes answer every request alike (Range ignored) and then keep the
 connection open without a further byte, until the client gives up, the
@@ -62,10 +65,15 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if mode == "noprobe" and self.headers.get("Range") == "bytes=0-0":
             self._send(503, b"busy", {"Content-Type": "text/plain"})
             return
+        if mode.startswith("redirect:"):
+            self._send(302, b"moved", {"Location": mode[9:], "Content-Type": "text/plain"})
+            return
         if entry is None or mode == "missing":
             self._send(404, NOT_FOUND_PAGE, {"Content-Type": "text/html"})
             return
         data, mtime = entry
+        if mode.startswith("grow:") and self.headers.get("Range") != "bytes=0-0":
+            data = data + b"G" * int(mode[5:])
         headers = {"Last-Modified": email.utils.formatdate(mtime, usegmt=True),
                    "Content-Type": "application/octet-stream"}
         if mode == "nolength":

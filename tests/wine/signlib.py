@@ -31,8 +31,8 @@ def keygen(folder, name="pub"):
     return priv, pub
 
 
-def publish(priv, info, update=None, inform=None):
-    args = ["publish", "--info", info]
+def publish(priv, info, update=None, inform=None, extra=()):
+    args = ["publish", "--info", info, *extra]
     if priv:
         args += ["--key", priv]
     if update:
@@ -56,6 +56,25 @@ def rs_to_der(rs):
         return b"\x02" + bytes([len(b)]) + b
     body = integer(rs[:32]) + integer(rs[32:])
     return b"\x30" + bytes([len(body)]) + body
+
+
+def der_to_rs(der):
+    def integer(at):
+        assert der[at] == 2
+        n = der[at + 1]
+        return der[at + 2:at + 2 + n].lstrip(b"\0").rjust(32, b"\0"), at + 2 + n
+    assert der[0] == 0x30
+    r, at = integer(2)
+    s, _ = integer(at)
+    return r + s
+
+
+def sign_as_is(priv, info):
+    """Signs the INFO file's bytes with OpenSSL, whatever they say (the tool
+    refuses some of them, such as an expiry that has passed)."""
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(priv), str(info)], capture_output=True,
+                         check=True).stdout
+    pathlib.Path(str(info) + ".sig").write_text(base64.b64encode(der_to_rs(der)).decode() + "\n")
 
 
 def public_pem(pub):

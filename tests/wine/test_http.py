@@ -234,6 +234,67 @@ def memory_download_is_bounded():
 
 
 @case
+def redirects_are_checked_hop_by_hop():
+    """The client follows redirects itself: to http and https only, never from
+    https to http, and for the signed update channel only on its own scheme."""
+    data = payload(3000, 21)
+    FAULT.add("target.bin", data, MTIME)
+    https_port = free_port()
+    moves = {
+        "to-http.bin": FAULT.url("target.bin"),
+        "relative.bin": "/target.bin",
+        "to-file.bin": "file:///C:/windows/win.ini",
+        "to-https.bin": f"https://127.0.0.1:{https_port}/target.bin",
+        "loop.bin": FAULT.url("loop.bin"),
+    }
+    for name, to in moves.items():
+        FAULT.add(name, b"", MTIME, mode="redirect:" + to)
+    refused = "Download refused: "
+    cases = [
+        ("to another http address", "to-http.bin", [], ""),
+        ("relative", "relative.bin", [], ""),
+        ("same scheme, signed", "to-http.bin", ["/samescheme"], ""),
+        ("to a file", "to-file.bin", [], refused + "redirect to an address that is not http or https"),
+        ("to https, signed", "to-https.bin", ["/samescheme"],
+         refused + "redirect to another scheme (signed updates stay on the scheme of their address)"),
+        ("to https, unsigned: followed (nothing listens there)", "to-https.bin", [], "Unable to open"),
+        ("endless", "loop.bin", [], refused + "too many redirects"),
+    ]
+    for n, (what, name, flags, error) in enumerate(cases):
+        d = folder(f"redirect-{n}")
+        rc, res, _ = httpget("download", FAULT.url(name), winpath(d / "got.bin"), *flags)
+        if not error:
+            assert rc == 0 and (d / "got.bin").read_bytes() == data, (what, res)
+        else:
+            assert rc == 1 and res["error"].startswith(error), (what, res)
+            assert names(d) == [], (what, names(d))
+            if error.startswith(refused):
+                assert "<P>URL: " + FAULT.url(name) in res["error"], (what, res)
+        rc, res, _ = httpget("size", FAULT.url(name), *flags)
+        assert res["size"] == (str(len(data)) if not error else "-1"), (what, res)
+
+
+@case
+def published_size_and_freshness_bound_a_download():
+    """A file announced larger than published is refused before a byte of it
+    is stored; a fresh download asks past every cache."""
+    data = payload(20000, 22)
+    FAULT.add("bounded.bin", data, MTIME)
+    d = folder("bounded")
+    rc, res, _ = httpget("download", FAULT.url("bounded.bin"), winpath(d / "b.bin"), "/max=19999")
+    assert rc == 1 and res["error"] == ("File larger than published (20000 bytes, published 19999) <P>URL: " +
+                                        FAULT.url("bounded.bin")), res
+    assert names(d) == [], names(d)
+    rc, res, _ = httpget("download", FAULT.url("bounded.bin"), winpath(d / "b.bin"), "/max=20000")
+    assert rc == 0 and (d / "b.bin").read_bytes() == data, res
+    before = len(FAULT.log)
+    rc, res, _ = httpget("download", FAULT.url("bounded.bin"), "-", "/fresh")
+    assert rc == 0, res
+    asked = [h for path, h in FAULT.log[before:] if path == "/bounded.bin"]
+    assert asked and all("no-cache" in h.get("pragma", "") + h.get("cache-control", "") for h in asked), asked
+
+
+@case
 def file_size():
     (WEB.root / "s.bin").write_bytes(payload(123_457, 7))
     FAULT.add("gone2.bin", b"x", MTIME, mode="missing")

@@ -167,7 +167,30 @@ def agent_copy_expected(setup_exe):
     copy[0xFC:0x100] = b"\0\0\0\0"
     trailer[69] = 1
     trailer[70:74] = struct.pack("<I", 74)
+    # A package of its own: no files, and the checksum of its own bytes.
+    trailer[8:12] = b"\0\0\0\0"
+    whole = bytes(copy) + bytes(trailer[:74])
+    if struct.unpack_from("<I", trailer, 16)[0] != 1234:
+        trailer[16:20] = struct.pack("<I", volume_sum(whole, 74))
     return bytes(copy) + bytes(trailer[:74])
+
+
+def volume_sum(data, tlen):
+    """The volume checksum of a file whose PackageEnd low half is 0: its dwords
+    while more than 4 counted bytes are left, plus 1234 per full 4 KiB piece
+    that leaves more."""
+    remaining, total, pos = len(data) - tlen, 0, 0
+    while True:
+        piece = data[pos:pos + 4096]
+        pos += len(piece)
+        for i in range(0, len(piece) - 3, 4):
+            remaining -= 4
+            if remaining > 4:
+                total += struct.unpack_from("<I", piece, i)[0]
+        if remaining > 4:
+            total += 1234
+        if len(piece) != 4096:
+            return total & 0xFFFFFFFF
 
 
 @case

@@ -183,10 +183,23 @@ class AgentFiles : public ::testing::Test {
     dir_ = temp_.Path() + "\\";
     SetAgentFiles(temp_.Path(), "My.Product.info");
     ResetOverrides();
+    ForgetInfoBytes();
   }
-  void TearDown() override { ResetOverrides(); }
+  void TearDown() override {
+    ResetOverrides();
+    ForgetInfoBytes();
+  }
+  // Written by the profile functions, then handed over as a check hands
+  // over the bytes it accepted: the getters read those bytes.
   void Info(const char* section, const char* key, const char* value) {
     ASSERT_TRUE(WriteIniString(InfoFilePath(), section, key, value));
+    std::string bytes;
+    FILE* f = fopen(InfoFilePath().c_str(), "rb");
+    ASSERT_TRUE(f);
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+    fclose(f);
+    AcceptInfoBytes(bytes);
   }
   void Original(const char* section, const char* key, const char* value) {
     ASSERT_TRUE(WriteIniString(OriginalFilePath(), section, key, value));

@@ -2,12 +2,15 @@
 // tests can drive the client without a setup around it.
 //
 //   httpget download URL [LOCALFILE] [/out=FILE] [/show=N|/show=window] [/noprogress] [/timeouts=C,S,R]
+//                    [/fresh] [/max=BYTES] [/samescheme]
 //   httpget size URL [/timeouts=C,S,R]
 //   httpget connected
 //   httpget describe LOCALFILE URL DEFAULT [/content=FILE] [/iis] [/locked]
 //   httpget close          asks a running httpget to stop its download
 //
 // LOCALFILE "-" (or none) downloads into memory; /out= saves that content.
+// /fresh fetches past every cache, /max= refuses a file announced larger,
+// /samescheme keeps redirects on the address's scheme (the agent with a key).
 // /timeouts= sets the client's connect, send and receive timeouts in
 // milliseconds (each above 0), so that tests of a stalled server wait seconds,
 // not minutes. /locked holds LOCALFILE open without sharing while the file
@@ -127,7 +130,12 @@ int Download(const std::vector<std::string>& args) {
   LARGE_INTEGER freq, t0, t1;
   QueryPerformanceFrequency(&freq);
   QueryPerformanceCounter(&t0);
-  HttpDownload(target, pos[1], local, content, Flag(args, "/noprogress") ? nullptr : Progress, error);
+  HttpLimits limits;
+  limits.fresh = target == kHttpShowReload || Flag(args, "/fresh");
+  std::string max = Option(args, "/max=");
+  if (!max.empty()) limits.maxSize = _strtoi64(max.c_str(), nullptr, 10);
+  SetHttpSameSchemeRedirects(Flag(args, "/samescheme"));
+  HttpDownload(target, pos[1], local, content, Flag(args, "/noprogress") ? nullptr : Progress, error, limits);
   QueryPerformanceCounter(&t1);
   PrintLine("error", error);
   printf("ms=%.1f\n", double(t1.QuadPart - t0.QuadPart) * 1000.0 / double(freq.QuadPart));
