@@ -231,7 +231,7 @@ bool InfoTrusted(const std::string& base, bool fromFolder, const std::string& na
     if (fv == FreshVerdict::Expired) reason += " (last day " + Trim(f.expiresText) + ", UTC)";
     RefuseInfo(reason, error);
     // A management tool sees that this agent is kept from its updates.
-    NotifyClient(44, fv == FreshVerdict::Expired                                          ? 2
+    NotifyClient(45, fv == FreshVerdict::Expired                                          ? 2
                      : fv == FreshVerdict::SerialLower || fv == FreshVerdict::SerialMissing ? 1
                                                                                            : 3);
     return false;

@@ -87,7 +87,7 @@ def replayed_or_expired_info_files_install_nothing_and_either_key_signs():
         assert check(p) == "0"
         assert "INFO file refused: serial lower than the one accepted before: an older INFO file (150 after 200)" \
             in p.log(), p.log()
-        assert (44, 1) in p.pairs(), p.pairs()
+        assert (45, 1) in p.pairs(), p.pairs()
         nothing_installed(p, "replayed")
 
         # A newer serial, but past its last day: refused, and the client told.
@@ -95,7 +95,7 @@ def replayed_or_expired_info_files_install_nothing_and_either_key_signs():
         signed(p, current_priv, 300, version=101, stale=yesterday)
         assert check(p) == "0"
         assert f"INFO file refused: INFO file expired (last day {yesterday}, UTC)" in p.log(), p.log()
-        assert (44, 2) in p.pairs(), p.pairs()
+        assert (45, 2) in p.pairs(), p.pairs()
         nothing_installed(p, "expired")
         assert p.original()["InfoSerial"][fingerprint(current)] == "200"
 
