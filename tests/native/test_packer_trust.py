@@ -421,6 +421,12 @@ def verify_fails_each_fault_on_its_own_line():
     cases.append(("foreign token", d, agent, "update file AppUpdate102.exe: token: differs from the agent's"))
     cases.append(("foreign token, --token", d, ["--key", base / "k2-public.txt", "--token", "APP-1"],
                   "update file AppUpdate102.exe: token differs from --token"))
+    d = copy("nokey")
+    built(base, UPDATE.replace("output = rel/AppUpdate102.exe", f"output = {d}/AppUpdate102.exe").format(
+        extra="token = APP-1\nupdate_public_key = k3-public.txt"), "nokey.txt")
+    republish(d)
+    cases.append(("a package without the key", d, ["--key", base / "k2-public.txt", "--token", "APP-1"],
+                  "update_public_key: the package does not carry the key of --key"))
     d = copy("version")
     republish(d, **{"ValidVersions=100,101": "ValidVersions=100,102"})
     cases.append(("VersionNew not above ValidVersions", d, agent,

@@ -587,6 +587,14 @@ int VerifyCommand(const std::vector<std::string>& args) {
       if (problems.empty()) c.Bad(what + error);
     } else {
       c.Line(pkg.token == tokenArg, what + (pkg.token == tokenArg ? "token matches" : "token differs from --token"));
+      // An agent compares the package's key field with its own, which holds this key.
+      std::vector<std::string> points;
+      bool carried = false;
+      if (!point.empty() && ParsePublisherKeys(pkg.keyField, points))
+        for (const std::string& q : points) carried = carried || q == point;
+      if (!point.empty() && !carried)
+        c.Bad(what + "update_public_key: the package does not carry the key of --key; an agent with it refuses "
+                     "the package");
     }
   }
   if (c.failed == 0)
