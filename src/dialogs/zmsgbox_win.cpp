@@ -46,6 +46,17 @@ struct BoxState {
 
 int g_OpenBoxes = 0;  // the class is unregistered when the last box is gone
 
+bool IsInstanceMessage(UINT msg) { return msg == wm_ShutDown || msg == wm_LocalMsg || msg == wm_AgentMsg; }
+
+// An elevated program drops the messages of unelevated senders unless the
+// window lets them in, as the main window does.
+void AllowInstanceMessages(HWND box) {
+  using FilterEx = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  auto fn = reinterpret_cast<FilterEx>(DynamicFunction("user32.dll", "ChangeWindowMessageFilterEx"));
+  if (!fn) return;
+  for (UINT m : {wm_ShutDown, wm_LocalMsg, wm_AgentMsg}) fn(box, m, 1 /* MSGFLT_ALLOW */, nullptr);
+}
+
 bool LoadedOk(HMODULE h) { return reinterpret_cast<uintptr_t>(h) > 32; }
 
 BoxState* StateOf(HWND wnd) { return reinterpret_cast<BoxState*>(GetWindowLongPtrA(wnd, GWLP_USERDATA)); }
@@ -136,6 +147,10 @@ LRESULT CALLBACK BoxProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (!s) return DefWindowProcA(wnd, msg, wp, lp);
   const UINT autoPlay = QueryCancelAutoPlayMsg();
   if (autoPlay && msg == autoPlay) return 1;
+  // Other programs reach the agent through its "main" window, and the search
+  // for it picks an open box (visible, titled) over the hidden main window:
+  // a stop sent while a box is open must still arrive.
+  if (IsInstanceMessage(msg) && g_MainWindow && g_MainWindow != wnd) return SendMessageA(g_MainWindow, msg, wp, lp);
   switch (msg) {
     case WM_CREATE:
       s->box = wnd;
@@ -311,6 +326,7 @@ int RunBox(HWND owner, const std::string& body, const std::string& title, int ti
   s.box = CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, kBoxClass, title.c_str(), WS_VISIBLE | WS_CAPTION | WS_SYSMENU,
                   -100, -100, 10, 10, owner, nullptr, inst, &s);
   if (s.box) {
+    if (g_MainWindow) AllowInstanceMessages(s.box);
     if (style & kStyleNoClose) EnableMenuItem(GetSystemMenu(s.box, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
 
     DWORD textStyle = WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY | ES_WANTRETURN;
@@ -390,8 +406,18 @@ void SetMsgBoxFont(const std::string& face, int size, int charset) {
   if (size != 0) g_FontSize = size;
 }
 
+bool QuitMessagePending() {
+  MSG m;
+  // A quit is returned whatever the filter; PM_NOREMOVE leaves it for the main loop.
+  return PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) && m.message == WM_QUIT;
+}
+
 int RichMsgBox(HWND owner, const std::string& body, const std::string& title, int timeoutMs, uint32_t style,
                const std::string& buttons) {
+  if (QuitMessagePending()) {
+    DebugLinePid(" MsgBox not shown (quit pending): " + BoxTextAsLine(title, body));
+    return 0;
+  }
   if (!LoadedOk(g_RichLib)) {
     HMODULE h = LoadSystemLibrary("RICHED32.DLL");
     g_RichLib = LoadedOk(h) ? h : nullptr;
@@ -431,10 +457,10 @@ void ErrorMsg(intptr_t ownerCode, const std::string& text, const std::string& ti
   ShowMsgBox(ownerCode, text, KindTitle(title, kKindError), 0, MB_ICONHAND | MB_OK, charset, KindButtons(buttons));
 }
 
-void AttentionMsg(intptr_t ownerCode, const std::string& text, const std::string& title, int timeoutMs, int charset,
+bool AttentionMsg(intptr_t ownerCode, const std::string& text, const std::string& title, int timeoutMs, int charset,
                   const std::string& buttons) {
-  ShowMsgBox(ownerCode, text, KindTitle(title, kKindAttention), timeoutMs, MB_ICONEXCLAMATION | MB_OK, charset,
-             KindButtons(buttons));
+  return ShowMsgBox(ownerCode, text, KindTitle(title, kKindAttention), timeoutMs, MB_ICONEXCLAMATION | MB_OK, charset,
+                    KindButtons(buttons)) == IDOK;
 }
 
 bool ConfirmYesNo(intptr_t ownerCode, const std::string& text, const std::string& title, int timeoutMs, int charset,

@@ -172,13 +172,16 @@ WindowFacts FactsOf(uintptr_t window, void*) {
 // SYNCHRONIZE handle on the process found.
 class WinProcessWait : public ProcessWaitEnv {
  public:
-  explicit WinProcessWait(const std::string& name)
-      : mode_(EffectiveMode()), sought_(MakeSoughtProcess(name, ShortForm(Trim(name)), false)) {}
+  WinProcessWait(const std::string& name, bool (*stopRequested)())
+      : mode_(EffectiveMode()),
+        sought_(MakeSoughtProcess(name, ShortForm(Trim(name)), false)),
+        stopRequested_(stopRequested) {}
   ~WinProcessWait() override {
     if (held_) CloseHandle(held_);
   }
   void Pump(uint32_t ms) override { PumpMessagesFor(ms); }
   uint64_t Tick() override { return TickCount(); }
+  bool StopRequested() override { return stopRequested_ && stopRequested_(); }
   bool SnapshotFamily() override { return mode_ == ProcessListMode::ToolHelp; }
   ProcessSearch Search(uint32_t& pid) override {
     pid = 0;
@@ -217,6 +220,7 @@ class WinProcessWait : public ProcessWaitEnv {
  private:
   ProcessListMode mode_;
   SoughtProcess sought_;
+  bool (*stopRequested_)();
   HANDLE held_ = nullptr;
 };
 
@@ -239,9 +243,9 @@ DWORD FindProcessByPath(const std::string& path, bool fullPathOnly) {
 
 bool IsProcessRunning(const std::string& path) { return FindProcessByPath(TrimStripQuotes(path), false) != 0; }
 
-void WaitForProcessEnd(const std::string& path, int timeLimitMs) {
-  WinProcessWait env(TrimStripQuotes(path));
-  WaitForProcessEndWith(env, timeLimitMs);
+WaitEnd WaitForProcessEnd(const std::string& path, uint64_t limitMs, bool (*stopRequested)()) {
+  WinProcessWait env(TrimStripQuotes(path), stopRequested);
+  return WaitForProcessEndWith(env, DeadlineAfter(env.Tick(), limitMs));
 }
 
 HWND RootOwner(HWND wnd) {

@@ -7,14 +7,16 @@
 
 #include <string>
 
+#include "process/waitend.h"
+
 // Identifier of the last process, in the system's enumeration order, whose
 // executable matches; 0 when none does. fullPathOnly refuses bare names.
 DWORD FindProcessByPath(const std::string& path, bool fullPathOnly);
 // Surrounding double quotes are removed; bare names count.
 bool IsProcessRunning(const std::string& path);
-// Waits (window messages keep flowing) until the process has ended, checking
-// once a second; timeLimitMs <= 0 waits without limit.
-void WaitForProcessEnd(const std::string& path, int timeLimitMs);
+// Waits (window messages keep flowing) until the process has ended, limitMs
+// has passed or stopRequested (when given) is true, checking once a second.
+WaitEnd WaitForProcessEnd(const std::string& path, uint64_t limitMs, bool (*stopRequested)() = nullptr);
 // The process's best-scored top-level window (owns most, titled, visible); 0 when none.
 HWND FindProcessMainWindow(const std::string& path, bool fullPathOnly);
 // Posts to the process's main window; false when no window was found.

@@ -104,7 +104,7 @@ LRESULT CALLBACK MainWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
       DestroyMainWindow();
       break;
     case wm_ShutDown:
-      QuitCountdown = int32_t(wp);
+      SetQuitCountdown(int32_t(wp));
       break;
     case wm_LocalMsg:
       g_NotifyWindow = reinterpret_cast<HWND>(wp);

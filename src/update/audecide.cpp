@@ -116,6 +116,20 @@ ShutDownKind ParseShutDownMethod(const std::string& method) {
   return ShutDownKind::WaitOnly;
 }
 
+uint64_t ShutDownWaitMs(bool testMode, const std::string& testWaitSeconds) {
+  int64_t seconds = kShutDownWaitSeconds;
+  int64_t test = 0;
+  if (testMode && TryStrToInt64(testWaitSeconds, test) && test > 0 && test < seconds) seconds = test;
+  return uint64_t(seconds) * 1000;
+}
+
+bool QuitCountdownTick(int32_t& countdown, bool busy, bool setWhileBusy) {
+  if (busy && !setWhileBusy) return false;
+  if (countdown == 0) return true;
+  if (countdown > 0) --countdown;
+  return false;
+}
+
 std::string RestartAgentCommandLine(const std::string& agentDir, const std::string& agentExeName,
                                     const std::string& overrideList) {
   return QuoteIfBlank(NormalizeDirSlash(agentDir, true) + agentExeName) + " /_ZZ=99 /WAIT=10 /TRANSIENT=" +

@@ -83,6 +83,22 @@ std::string SafeDownloadName(const std::string& nameFromInfo, const AgentFileNam
 // ---- shutting the program down ----
 enum class ShutDownKind { AskToClose, WmClose, WmQuit, Terminate, DontShutDown, WaitOnly };
 ShutDownKind ParseShutDownMethod(const std::string& method);  // exact, case-sensitive
+// How long the agent waits for the program to end, its requests to close it
+// included, before it abandons the update: a program that refuses to close
+// must not hold the agent for good.
+constexpr int64_t kShutDownWaitSeconds = 5 * 60;
+// That wait in milliseconds; in the agent's test mode a positive
+// TestModeShutDownWait (seconds) shortens it, never lengthens it.
+uint64_t ShutDownWaitMs(bool testMode, const std::string& testWaitSeconds);
+
+// ---- the quit countdown ----
+// One timer tick of the countdown (ticks until the agent quits, -1 never);
+// true when the agent quits now. While the agent is busy (checking,
+// downloading, waiting for the program, showing a box) it runs only when it
+// was set during that work: a stop asked for then is honoured then, and the
+// check that a /TEST= start asked for, with its countdown of two, is not cut
+// short.
+bool QuitCountdownTick(int32_t& countdown, bool busy, bool setWhileBusy);
 
 // ---- restarting the program ----
 // Where a RunningProcess that is not a full path ("Product.exe",

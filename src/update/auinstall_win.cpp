@@ -3,11 +3,14 @@
 // flow, report, restart the program and hand over to a fresh agent.
 #include <windows.h>
 
+#include <climits>
 #include <vector>
 
+#include "dialogs/zmsgbox_win.h"
 #include "package/gfileinfo.h"
 #include "paths/widepath_win.h"
 #include "paths/pathmacros_win.h"
+#include "paths/platform.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "paths/zdebug.h"
@@ -35,36 +38,87 @@ std::string RunningProgram() {
   return TrimStripQuotes(ExpandPathMacros(TrimStripQuotes(GetRunningProcess()), "\\", true, true));
 }
 
-// Closes the program by the method the INFO file names; true when it should
-// be started again afterwards.
-bool ShutDownProcess(const std::string& program) {
+// The "Issue a Message Box" requests on Win32: the agent's attention box,
+// closing by itself at the deadline.
+class WinAskToClose : public AskToCloseEnv {
+ public:
+  WinAskToClose(const std::string& program, const std::string& text) : program_(program), text_(text) {}
+  void Pump(uint32_t ms) override { PumpMessagesFor(ms); }
+  uint64_t Tick() override { return TickCount(); }
+  bool StopRequested() override { return AgentStopRequested(); }
+  bool Running() override { return IsProcessRunning(program_); }
+  bool Ask(uint64_t timeoutMs) override {
+    int timeout = timeoutMs > uint64_t(INT_MAX) ? INT_MAX : int(timeoutMs);
+    return AttentionMsg(0, text_, GetMsgBoxAttention(), timeout, GetMsgBoxCharSet(), GetMsgBoxBtnText());
+  }
+
+ private:
+  std::string program_, text_;
+};
+
+struct ShutDownOutcome {
+  WaitEnd end = WaitEnd::Ended;  // Ended: the program is gone (or was never to be closed)
+  bool restart = false;          // start it again after the update
+  uint64_t limitMs = 0;          // the wait it had
+};
+
+// Closes the program by the method the INFO file names and waits for its
+// end, the requests to close it included, until one shared deadline.
+ShutDownOutcome ShutDownProcess(const std::string& program) {
   std::string method = GetShutDownMethod();
   bool wasRunning = IsProcessRunning(program);
   AppendLog("Shut Down Process() - START  (" + program + ")  Method: " + method);
   ShutDownKind kind = ParseShutDownMethod(method);
+  ShutDownOutcome out;
+  out.limitMs = ShutDownWaitMs(TestModeOn(), TestModeShutDownWait());
+  const uint64_t deadline = DeadlineAfter(TickCount(), out.limitMs);
   if (kind == ShutDownKind::AskToClose) {
     std::string text = ReplaceText(ReadAutoUpdateText("s15", ""), "PROG_NAME", ExtractFileName(program));
     DebugLine("s1=" + text + "<");
-    while (IsProcessRunning(program)) AuAttentionMsg(0, text);
+    WinAskToClose env(program, text);
+    out.end = AskUntilClosed(env, deadline);
   }
   Stage(8);
+  bool asked = true;
   switch (kind) {
     case ShutDownKind::WmClose:
-      CloseProcessByWmClose(program, true);
+      asked = CloseProcessByWmClose(program, true);
       break;
     case ShutDownKind::WmQuit:
-      CloseProcessByWmQuit(program, true);
+      asked = CloseProcessByWmQuit(program, true);
       break;
     case ShutDownKind::Terminate:
-      TerminateProcessByPath(program, true);
+      asked = TerminateProcessByPath(program, true);
       break;
     default:
       break;
   }
-  if (kind != ShutDownKind::DontShutDown) WaitForProcessEnd(program, 0);
+  // The user may still close it: the wait goes on, to the same deadline.
+  if (!asked && wasRunning) AppendLog("Shut Down Process: " + method + " did not reach the program");
+  if (kind != ShutDownKind::DontShutDown && out.end == WaitEnd::Ended) {
+    const uint64_t now = TickCount();
+    out.end = WaitForProcessEnd(program, deadline > now ? deadline - now : 0, AgentStopRequested);
+  }
   Stage(9);
   AppendLog("Shut Down Process() - END");
-  return GetRestartProcess() && wasRunning && !IsProcessRunning(program);
+  out.restart = out.end == WaitEnd::Ended && GetRestartProcess() && wasRunning && !IsProcessRunning(program);
+  return out;
+}
+
+// Nothing is installed and the program keeps running; the package goes, so
+// that a later offer downloads and checks it afresh.
+void AbandonUpdate(HeldPackage& held, const std::string& package, const std::string& program,
+                   const ShutDownOutcome& shut, bool tellUser) {
+  held.Close();
+  DeleteFileW(WidePath(package).c_str());
+  if (shut.end == WaitEnd::Stopped) {
+    AppendLog("Update abandoned: the agent was asked to stop");
+    return;
+  }
+  AppendLog("Update abandoned: " + program + " did not end within " + IntToStr(int64_t(shut.limitMs / 1000)) + " s");
+  NotifyClient(44, 1);
+  if (tellUser)
+    AuErrorMsg(0, "The update was not installed: the program did not end.<P><P>" + PathInCodePage(program, CP_ACP));
 }
 
 // The file to start for RunningProcess: a name that is not a full path is
@@ -150,6 +204,7 @@ bool PerformAutoUpdate() {
       std::string announce = AnnouncementText(t, installConfirmation, downloadForced, programName);
       if (GetRequestConfirmationBeforeDownload() && !userRequested && !AskBeforeGoingOn(downloadForced, announce, 500))
         break;
+      if (AgentStopRequested()) break;
 
       Stage(6);
       SetAgentState(2);
@@ -165,10 +220,17 @@ bool PerformAutoUpdate() {
       if (!ok) break;
 
       Stage(7);
-      std::string program = RunningProgram();
-      bool restart = ShutDownProcess(program);
-
       std::string package = AgentDir() + AgentDownloadName(fileName);
+      std::string program = RunningProgram();
+      ShutDownOutcome shut;
+      shut.end = AgentStopRequested() ? WaitEnd::Stopped : WaitEnd::Ended;
+      if (shut.end == WaitEnd::Ended) shut = ShutDownProcess(program);
+      if (shut.end != WaitEnd::Ended) {
+        AbandonUpdate(held, package, program, shut, GetRequestConfirmationBeforeInstall() || userRequested);
+        break;
+      }
+      const bool restart = shut.restart;
+
       SetAgentState(3);
       NotifyClient(42, 1);
       Stage(10);
@@ -213,7 +275,8 @@ bool PerformAutoUpdate() {
 
 void ReStartAutoUpdateExe() {
   AppendLog(".. ReStartAutoUpdateExe() - Start");
-  if (QuitCountdown <= 0) {
+  // A stopping agent hands over to nobody.
+  if (QuitCountdown <= 0 && !AgentStopRequested()) {
     std::string agent = AgentDir() + OwnPackage().AgentExeName();
     std::string command = RestartAgentCommandLine(AgentDir(), OwnPackage().AgentExeName(), OverrideListText());
     AppendLog(".. WinExec - " + command);

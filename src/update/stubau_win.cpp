@@ -19,6 +19,8 @@ int32_t QuitCountdown = -1;
 
 namespace {
 bool g_busy = false;
+bool g_quitSetWhileBusy = false;
+bool g_stopRequested = false;
 bool g_forceRequest = false;
 bool g_infoOnlyRequest = false;
 bool g_probingEnabled = true;
@@ -26,6 +28,7 @@ int g_interactionMode = 0;
 int g_agentState = 0;
 bool g_testMode = false;
 std::string g_testModeUrl;
+std::string g_testModeShutDownWait;
 uint32_t g_lastTestModeRequest = 0;
 const char* const kTestModeKey = "HKEY_CURRENT_USER\\Software\\Vindraco\\Zelkan\\AutoUpdate";
 
@@ -181,8 +184,6 @@ void TickBody() {
   g_agentState = 0;
   if (g_interactionMode == 2) g_interactionMode = 1;
   if (g_interactionMode == 1) AutoUpdateTimerCount = 0;
-  if (QuitCountdown == 0) PostQuitMessage(0);
-  if (QuitCountdown >= 0) --QuitCountdown;
   ++AutoUpdateTimerCount;
   DebugLine(" AutoUpdateTimerCount=" + IntToStr(AutoUpdateTimerCount));
   if (AutoUpdateTimerCount < 1) return;
@@ -201,10 +202,27 @@ void TickBody() {
   }
   if (status >= 1) PerformShot();
 }
+
+// The whole agent stops: the main loop ends at the quit, every open box
+// closes on it, and a download under way is cut off.
+void RequestStop() {
+  AppendLog("Stop requested");
+  g_stopRequested = true;
+  SetHttpAbort(true);
+  PostQuitMessage(0);
+}
 }  // namespace
 
 bool TestModeOn() { return g_testMode; }
 const std::string& TestModeUrl() { return g_testModeUrl; }
+const std::string& TestModeShutDownWait() { return g_testModeShutDownWait; }
+
+void SetQuitCountdown(int32_t ticks) {
+  QuitCountdown = ticks;
+  g_quitSetWhileBusy = g_busy;
+}
+
+bool AgentStopRequested() { return g_stopRequested || QuitMessagePending(); }
 int InteractionMode() { return g_interactionMode; }
 void SetAgentState(int state) { g_agentState = state; }
 
@@ -225,12 +243,20 @@ bool CheckTestMode(bool force) {
     std::string date = ReadRegString(kTestModeKey, "TestModeDate", "");
     g_testMode = mode == "1" && date == DateStampText(NowDateTime());
     g_testModeUrl = ReadRegString(kTestModeKey, "TestModeURL", "");
+    g_testModeShutDownWait = g_testMode ? ReadRegString(kTestModeKey, "TestModeShutDownWait", "") : "";
   }
   g_lastTestModeRequest = now;
   return g_testMode;
 }
 
 void AutoUpdateTimerTick() {
+  if (g_stopRequested) return;
+  // Counted also in the ticks that come while the agent is busy, from the
+  // waits and boxes below, so that a stop can end them.
+  if (QuitCountdownTick(QuitCountdown, g_busy, g_quitSetWhileBusy)) {
+    RequestStop();
+    return;
+  }
   if (g_busy) return;
   BusyGuard busy;
   // Failures come back as values (the stub has no C++ exceptions), so the
@@ -279,7 +305,7 @@ int32_t HandleAgentCommand(int32_t command, int32_t value) {
       SetOverride(command - 20, uint8_t(value & 0xFF));
       return 0;
     case 30:
-      QuitCountdown = value;
+      SetQuitCountdown(value);
       return 0;
     case 31:
       g_forceRequest = true;

@@ -16,9 +16,17 @@ void AutoUpdateTimerTick();
 int32_t HandleAgentCommand(int32_t command, int32_t value);
 bool CheckTestMode(bool force);
 
+// ---- stopping ----
+// Sets QuitCountdown (wm_ShutDown, command 30); see QuitCountdownTick.
+void SetQuitCountdown(int32_t ticks);
+// True once the agent must stop: its countdown ran out or a quit is pending.
+// Every wait and every loop of boxes ends on it.
+bool AgentStopRequested();
+
 // ---- state shared by the agent's units ----
 bool TestModeOn();  // the flag as last read
 const std::string& TestModeUrl();
+const std::string& TestModeShutDownWait();  // TestModeShutDownWait as last read (seconds)
 int InteractionMode();  // 0 timed, 2 ordered, 1 user-requested check in progress
 void SetAgentState(int state);
 

@@ -210,6 +210,44 @@ TEST(ShutDownMethod, ExactTextsOnly) {
   EXPECT_EQ(ParseShutDownMethod("using wm_close"), ShutDownKind::WaitOnly);
 }
 
+TEST(ShutDownWait, TestModeHookOnlyShortensTheWait) {
+  const uint64_t full = uint64_t(kShutDownWaitSeconds) * 1000;
+  struct Case {
+    bool testMode;
+    const char* hook;
+    uint64_t ms;
+  } cases[] = {
+      {false, "20", full},  // the hook counts only in the test mode
+      {true, "20", 20000},  {true, " 7 ", 7000}, {true, "", full},          {true, "0", full},
+      {true, "-5", full},   {true, "2x", full},  {true, "999999", full},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ShutDownWaitMs(c.testMode, c.hook), c.ms) << c.testMode << " " << c.hook;
+}
+
+// Ticks until QuitCountdownTick says "quit now"; -1 when it never does.
+int TicksToQuit(int32_t countdown, bool busy, bool setWhileBusy) {
+  for (int tick = 1; tick <= 100; ++tick)
+    if (QuitCountdownTick(countdown, busy, setWhileBusy)) return tick;
+  return -1;
+}
+
+TEST(QuitCountdown, RunsWhileBusyOnlyWhenSetDuringTheWork) {
+  struct Case {
+    int32_t countdown;
+    bool busy, setWhileBusy;
+    int quitsAtTick;
+  } cases[] = {
+      {0, false, false, 1},  {3, false, false, 4},  {-1, false, false, -1}, {-7, false, false, -1},
+      // /TEST= started this copy and asked for two ticks: its check goes on.
+      {2, true, false, -1},
+      // A stop that came while the agent waits for the program or shows a box.
+      {0, true, true, 1},    {5, true, true, 6},    {-1, true, true, -1},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(TicksToQuit(c.countdown, c.busy, c.setWhileBusy), c.quitsAtTick)
+        << c.countdown << " " << c.busy << " " << c.setWhileBusy;
+}
+
 TEST(RestartAgent, CommandLineQuotesAPathWithBlanks) {
   EXPECT_EQ(RestartAgentCommandLine("C:\\App", "Agent.exe", "|255|1|255|255|255|255|255|255|"),
             "C:\\App\\Agent.exe /_ZZ=99 /WAIT=10 /TRANSIENT=|255|1|255|255|255|255|255|255|");

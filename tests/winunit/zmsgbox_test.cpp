@@ -10,6 +10,7 @@
 
 #include "dialogs/zmsgbox_win.h"
 #include "paths/utils_win.h"
+#include "process/procstate_win.h"
 
 namespace {
 
@@ -118,6 +119,85 @@ TEST_F(MsgBoxTest, QuitRequestClosesTheBoxAndSurvives) {
   MSG m;
   ASSERT_TRUE(PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(m.wParam, 7u);
+}
+
+// Counts the message boxes made on this thread while it lives.
+class BoxCounter {
+ public:
+  BoxCounter() {
+    count_ = 0;
+    hook_ = SetWindowsHookExA(WH_CBT, Proc, nullptr, GetCurrentThreadId());
+  }
+  ~BoxCounter() { UnhookWindowsHookEx(hook_); }
+  int count() const { return count_; }
+
+ private:
+  static LRESULT CALLBACK Proc(int code, WPARAM wp, LPARAM lp) {
+    char cls[32] = {};
+    if (code == HCBT_CREATEWND && GetClassNameA(reinterpret_cast<HWND>(wp), cls, sizeof cls) &&
+        lstrcmpA(cls, "ZMsgBox") == 0)
+      ++count_;
+    return CallNextHookEx(nullptr, code, wp, lp);
+  }
+  static int count_;
+  HHOOK hook_;
+};
+int BoxCounter::count_ = 0;
+
+TEST_F(MsgBoxTest, PendingQuitOpensNoBoxAndStaysPending) {
+  BoxCounter boxes;
+  PostQuitMessage(9);
+  EXPECT_EQ(ShowMsgBox(1, "Quit pending", "Quit", 0, MB_YESNO, 0, kDefaultButtonTexts), 0);
+  EXPECT_FALSE(AttentionMsg(1, "Quit pending", "Quit", 0, 0, kDefaultButtonTexts));
+  EXPECT_EQ(boxes.count(), 0);
+  EXPECT_TRUE(QuitMessagePending());
+  MSG m;
+  ASSERT_TRUE(PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(m.wParam, 9u);
+  // Once the quit is taken, boxes open again.
+  EXPECT_FALSE(QuitMessagePending());
+  WhileOpen([](HWND box) { Click(box, IDOK); });
+  EXPECT_TRUE(AttentionMsg(1, "After", "After", 0, 0, kDefaultButtonTexts));
+  EXPECT_EQ(boxes.count(), 1);
+}
+
+// A stand-in for the agent's hidden main window that records the messages
+// other programs send it.
+struct MainStandIn {
+  static std::vector<std::pair<UINT, WPARAM>> got;
+  static LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == wm_ShutDown || msg == wm_AgentMsg) {
+      got.push_back({msg, wp});
+      return msg == wm_AgentMsg ? 77 : 0;
+    }
+    return DefWindowProcA(wnd, msg, wp, lp);
+  }
+};
+std::vector<std::pair<UINT, WPARAM>> MainStandIn::got;
+
+TEST_F(MsgBoxTest, AgentMessagesToAnOpenBoxReachTheMainWindow) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = MainStandIn::Proc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "ZMainStandIn";
+  RegisterClassA(&wc);
+  g_MainWindow = CreateWindowExA(0, wc.lpszClassName, "Main", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                 wc.hInstance, nullptr);
+  ASSERT_NE(g_MainWindow, nullptr);
+  MainStandIn::got.clear();
+  LRESULT answer = 0;
+  WhileOpen([&](HWND box) {
+    PostMessageA(box, wm_ShutDown, 3, 0);  // posted, as the plain agent posts /STOP=
+    answer = SendMessageA(box, wm_AgentMsg, 7, 0);
+    Click(box, IDOK);
+  });
+  EXPECT_EQ(ShowMsgBox(1, "Busy", "Busy", 0, MB_OK, 0, kDefaultButtonTexts), IDOK);
+  EXPECT_EQ(answer, 77);
+  std::vector<std::pair<UINT, WPARAM>> want = {{wm_AgentMsg, 7}, {wm_ShutDown, 3}};
+  EXPECT_EQ(MainStandIn::got, want);
+  DestroyWindow(g_MainWindow);
+  g_MainWindow = nullptr;
+  UnregisterClassA(wc.lpszClassName, wc.hInstance);
 }
 
 TEST_F(MsgBoxTest, BoxWithoutButtonsEndsOnTimeout) {

@@ -135,7 +135,8 @@ int main(int argc, char** argv) {
   if (cmd == "terminate" && n == 2) return PrintBool(TerminateProcessByPath(a[0], full(1)));
   if (cmd == "wait-end" && n == 2) {
     DWORD t = GetTickCount();
-    WaitForProcessEnd(a[0], int(Num(a[1])));
+    // 0: as long as the process runs.
+    WaitForProcessEnd(a[0], Num(a[1]) > 0 ? uint64_t(Num(a[1])) : UINT64_MAX);
     std::printf("%lu\n", (unsigned long)(GetTickCount() - t));
     return 0;
   }
