@@ -149,6 +149,23 @@ InfoVerdict CheckInfoSignature(const std::string& keyField, const std::string& i
   return unavailable ? InfoVerdict::Unavailable : InfoVerdict::SignatureWrong;
 }
 
+bool UpdateKeepsKeys(const std::string& agentKeyField, const std::string& packageKeyField,
+                     const std::string& signerPoint) {
+  if (agentKeyField.empty()) return true;
+  std::vector<std::string> agent, package;
+  if (!ParsePublisherKeys(packageKeyField, package)) return false;
+  if (!signerPoint.empty()) {
+    for (const std::string& p : package)
+      if (p == signerPoint) return true;
+    return false;
+  }
+  if (!ParsePublisherKeys(agentKeyField, agent)) return false;
+  for (const std::string& p : package)
+    for (const std::string& a : agent)
+      if (p == a) return true;
+  return false;
+}
+
 namespace {
 bool AllDigits(const std::string& t) {
   if (t.empty()) return false;

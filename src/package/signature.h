@@ -67,6 +67,14 @@ InfoVerdict CheckInfoSignature(const std::string& keyField, const std::string& i
 inline bool InfoAccepted(InfoVerdict v) { return v == InfoVerdict::Unsigned || v == InfoVerdict::Valid; }
 const char* InfoVerdictText(InfoVerdict v);
 
+// What a keyed agent requires of the key field of an update package (the
+// agent copy the update writes is cut from it): well-formed, and holding the
+// key that signed the release (signerPoint; when unknown, "" = any of the
+// agent's keys). The package may add the next key or drop the old one: that
+// is how keys rotate. An agent without keys requires nothing.
+bool UpdateKeepsKeys(const std::string& agentKeyField, const std::string& packageKeyField,
+                     const std::string& signerPoint);
+
 // ---- roll-back and freeze: the serial and the expiry of a signed INFO file ----
 // Written by the publisher's tool into section General before signing.
 constexpr char kInfoTrustSection[] = "General";

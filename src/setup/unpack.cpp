@@ -390,8 +390,13 @@ void Extraction::WriteAgentCopy(UnpackVolume& vol, const PackageTrailer& rec) {
   PackageTrailer t = rec;
   t.IsUpdateAgent = 1;
   t.TrailerLength = kTrailerSize;
-  // It carries the header items only: no files, and nothing to span.
+  // It carries the header items only: no files, no space to ask for, no
+  // later volumes, no web download and no copy of its own to write.
   t.FileCount = 0;
+  for (uint32_t& space : t.SpaceRequired) space = 0;
+  t.PackageFlags = uint8_t(t.PackageFlags & ~(kFlagMoreVolumes | kFlagCdSpanning));
+  t.WebSetup = 0;
+  t.WriteAgentCopy = 0;
   copy += EncodeTrailer(t);
   if (rec.VolumeChecksum != kUncheckedVolume) {
     t.VolumeChecksum = PlainVolumeChecksum(copy, kTrailerSize);

@@ -98,26 +98,36 @@ bool TokenTestPasses(int kind, const std::string& target, const HeldPackage& pac
 
 bool KeyPinned() { return !OwnPackage().UpdatePublicKey().empty(); }
 
+// The key that signed this check's INFO file ("" when none did).
+std::string g_checkSigner;
+
 // With a key, the update must carry this agent's trust: the agent copy that
-// its setup writes is cut from its own header, and an update that brought
-// another key, address or INFO name (or none) would leave an agent that
-// trusts someone else, or no one.
+// its setup writes is cut from its own header, and an update that brought no
+// key, or not the one that signed this release, would leave an agent that
+// trusts someone else, or no one. The next key may come (or the old one go)
+// this way; the INFO and agent names must stay, or the copy would not be
+// this agent any more. A new update_url is the publisher's to choose: the
+// package is pinned by the signed INFO file.
 bool UpdateKeepsTrust(const TGFileInfo& update, std::string& why) {
   const TGFileInfo& own = OwnPackage();
   if (!KeyPinned()) return true;
+  if (!UpdateKeepsKeys(own.UpdatePublicKey(), update.UpdatePublicKey(), g_checkSigner)) {
+    why = update.UpdatePublicKey().empty()
+              ? "the update package carries no publisher key: it would leave an agent that takes unsigned updates"
+              : "the update package does not carry the key that signed this release";
+    return false;
+  }
   const struct {
     const char* what;
     std::string theirs, ours;
-  } fields[] = {
-      {"publisher key", update.UpdatePublicKey(), own.UpdatePublicKey()},
-      {"update address", update.UpdateUrl(), own.UpdateUrl()},
+  } names[] = {
       {"INFO file name", update.InfoFileName(), own.InfoFileName()},
       {"agent name", update.AgentExeName(), own.AgentExeName()},
   };
-  for (const auto& f : fields) {
-    if (f.theirs == f.ours) continue;
-    why = std::string("the update package carries another ") + f.what + " than this agent (\"" + f.theirs +
-          "\" instead of \"" + f.ours + "\")";
+  for (const auto& n : names) {
+    if (SameText(n.theirs, n.ours)) continue;
+    why = std::string("the update package carries another ") + n.what + " than this agent (\"" + n.theirs +
+          "\" instead of \"" + n.ours + "\")";
     return false;
   }
   return true;
@@ -216,6 +226,7 @@ bool InfoTrusted(const std::string& base, bool fromFolder, const std::string& na
   std::vector<std::string> points;
   ParsePublisherKeys(key, points);
   std::string fingerprint = KeyFingerprint(points[size_t(index)]);
+  g_checkSigner = points[size_t(index)];
   IniText info = IniText::Parse(data);
   FreshFacts f;
   f.signedInfo = true;
@@ -297,7 +308,10 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
   int64_t published = kind == kDownloadUpdate   ? GetSizeOfUpdateFile()
                       : kind == kDownloadInform ? GetSizeOfInformFile()
                                                 : -1;
-  if (kind == kDownloadInfo) ForgetInfoBytes();  // this check decides from what it fetches, or from nothing
+  if (kind == kDownloadInfo) {
+    ForgetInfoBytes();  // this check decides from what it fetches, or from nothing
+    g_checkSigner.clear();
+  }
   std::string source = base + "\\" + name;
   bool inFolder = !base.empty() && IsExistingFile(source);
   DebugLine(" DownloadFileAU: " + BoolText(inFolder) + " " + source);

@@ -208,13 +208,17 @@ def an_update_takes_the_header_of_the_agent_it_updates():
     for k in ("UpdateUrl", "InfoFileName", "AgentExeName", "UpdatePublicKey", "KeyCount"):
         assert upd[k] == agent[k], (k, upd, agent)
     assert upd["PackageToken"] == "valid"
+    # A new server, and a key set that keeps one of the agent's keys (the
+    # next key coming, the old one going), are the publisher's to give.
+    built(d, UPDATE.format(extra="updates_agent = AppAgent.exe\nupdate_url = http://other.example.test/app\n"
+                                 "update_public_key = k2-public.txt"))
+    upd, _ = header(d / "rel/AppUpdate102.exe")
+    assert upd["UpdateUrl"] == "http://other.example.test/app" and upd["KeyCount"] == 1, upd
     mismatches = [
-        ("update_url = http://other.example.test/app", "update_url \"http://other.example.test/app\" differs from "
-         "the agent's \"http://updates.example.test/app\""),
         ("info_file = Other.info", "info_file \"Other.info\" differs from the agent's \"App.info\""),
         ("agent_exe = Other.exe", "agent_exe \"Other.exe\" differs from the agent's \"AppAgent.exe\""),
         ("token = OTHER-1", "token differs from the agent's"),
-        ("update_public_key = k1-public.txt", "update_public_key differs from the agent's"),
+        ("update_public_key = k3-public.txt", "update_public_key differs from the agent's"),
     ]
     for given, words in mismatches:
         text = UPDATE.format(extra="updates_agent = AppAgent.exe\n" + given)
@@ -332,11 +336,14 @@ def publish_with_the_agent_refuses_what_the_agent_would():
     built(d, foreign.format(name="Foreign.exe", extra=fields + "token = OTHER-1"), "foreign.txt")
     built(d, foreign.format(name="Elsewhere.exe", extra=fields.replace("updates.", "mirror.") + "token = APP-1"),
           "elsewhere.txt")
+    built(d, foreign.format(name="OldKey.exe", extra=fields.replace(",k2-public.txt", "") + "token = APP-1"),
+          "oldkey.txt")
     (rel / "Cut.exe").write_bytes(good[:-30])
     info = rel / "App.info"
     cases = [
         ("Foreign.exe", "k2", "App.info", "Foreign.exe: token: differs from the agent's; the agent would refuse it"),
-        ("Elsewhere.exe", "k2", "App.info", 'update_url "http://mirror.example.test/app" differs from the agent\'s'),
+        ("OldKey.exe", "k2", "App.info",
+         "OldKey.exe: update_public_key: not the key that signs this release; the agent would refuse it"),
         ("Cut.exe", "k2", "App.info", "Cut.exe: not a whole setup: volume 1:"),
         ("AppUpdate102.exe", "k3", "App.info", "k3-private.pem is not one of the agent's keys"),
         ("AppUpdate102.exe", None, "App.info", "the agent takes only signed INFO files"),
@@ -353,6 +360,12 @@ def publish_with_the_agent_refuses_what_the_agent_would():
         assert words in r.stderr and "nothing written" in r.stderr, (update, key, name, r.stderr)
         assert target.read_text() == INFO.replace("AppUpdate102.exe", update)
         assert not pathlib.Path(str(target) + ".sig").exists()
+    # A package on a new server is the publisher's choice: the signed INFO file pins it.
+    target = rel / "App.info"
+    target.write_text(INFO.replace("AppUpdate102.exe", "Elsewhere.exe"))
+    r = packer("publish", "--info", target, "--update", rel / "Elsewhere.exe", "--agent", d / "AppAgent.exe",
+               "--key", d / "k2-private.pem")
+    assert r.returncode == 0, r.stderr
     # The next key of the two already signs for this agent.
     info.write_text(INFO)
     r = packer("publish", "--key", d / "k2-private.pem", "--info", info, "--update", rel / "AppUpdate102.exe",

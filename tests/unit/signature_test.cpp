@@ -168,6 +168,31 @@ TEST(InfoSignature, EitherOfTwoKeysSigns) {
   EXPECT_EQ(KeyFingerprint(points[0]).size(), 16u);
 }
 
+TEST(InfoTrust, AnUpdateKeepsTheSigningKeyAndMayRotate) {
+  std::string k1 = Base64Encode(RandomBytes(64, 11)), k2 = Base64Encode(RandomBytes(64, 12)),
+              k3 = Base64Encode(RandomBytes(64, 13));
+  std::string p1, p2;
+  Base64Decode(k1, p1);
+  Base64Decode(k2, p2);
+  const struct {
+    const char* what;
+    std::string agent, package, signer;
+    bool ok;
+  } cases[] = {
+      {"the same key", k1, k1, p1, true},
+      {"adds the next key", k1, k1 + "," + k2, p1, true},
+      {"drops the old key, signed with the next", k1 + "," + k2, k2, p2, true},
+      {"drops the key that signed", k1 + "," + k2, k2, p1, false},
+      {"no key: an agent that takes anything", k1, "", p1, false},
+      {"a foreign key", k1, k3, p1, false},
+      {"malformed", k1, k1 + ",abc", p1, false},
+      {"signer unknown: shares a key", k1 + "," + k2, k2 + "," + k3, "", true},
+      {"signer unknown: shares none", k1, k3, "", false},
+      {"an agent without keys requires nothing", "", "", "", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(UpdateKeepsKeys(c.agent, c.package, c.signer), c.ok) << c.what;
+}
+
 TEST(InfoTrust, SerialAndExpiryTexts) {
   struct Case {
     const char* text;

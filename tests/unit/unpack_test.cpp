@@ -853,9 +853,15 @@ TEST_F(Unpack, AgentCopyIsStubAndHeaderItemsWithAgentTrailer) {
   ASSERT_NE(u32(original, 16), kUncheckedVolume);
   EXPECT_EQ(u32(trailer, 16), PackageChecksum((out / "Agent.exe").string(), kTrailerSize));
   EXPECT_NE(u32(trailer, 16), u32(original, 16));
+  for (size_t at = 28; at < 64; at += 4) EXPECT_EQ(u32(trailer, at), 0u) << at;  // no space to ask for
+  EXPECT_EQ(uint8_t(trailer[65]), uint8_t(original[65]) & ~(kFlagMoreVolumes | kFlagCdSpanning));
+  EXPECT_EQ(trailer[68], 0);  // writes no copy of its own
   trailer[69] = original[69];
   trailer.replace(8, 4, original, 8, 4);
   trailer.replace(16, 4, original, 16, 4);
+  trailer.replace(28, 36, original, 28, 36);
+  trailer[65] = original[65];
+  trailer[68] = original[68];
   EXPECT_EQ(trailer, original);  // everything else carried over
   EXPECT_EQ(env.FileDosTime((out / "Agent.exe").string()), env.FileDosTime(pkg.string()));
   EXPECT_TRUE(HasLine(env.debug, " New AU-Agent: " + (out / "Agent.exe").string()));

@@ -167,8 +167,13 @@ def agent_copy_expected(setup_exe):
     copy[0xFC:0x100] = b"\0\0\0\0"
     trailer[69] = 1
     trailer[70:74] = struct.pack("<I", 74)
-    # A package of its own: no files, and the checksum of its own bytes.
+    # A package of its own: no files, no space to ask for, no later volumes,
+    # no web download, no copy of its own, and the checksum of its own bytes.
     trailer[8:12] = b"\0\0\0\0"
+    trailer[28:64] = bytes(36)
+    trailer[65] &= ~0x06
+    trailer[66] = 0
+    trailer[68] = 0
     whole = bytes(copy) + bytes(trailer[:74])
     if struct.unpack_from("<I", trailer, 16)[0] != 1234:
         trailer[16:20] = struct.pack("<I", volume_sum(whole, 74))

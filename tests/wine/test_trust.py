@@ -128,8 +128,8 @@ def an_update_without_the_agents_trust_is_refused_before_anything_is_shut_down()
         p.command(30, 100000)
         p.command(31, 1)
         finished(p, "FALSE")
-        assert "update package refused: the update package carries another publisher key than this agent" \
-            in p.log(), p.log()
+        assert "update package refused: the update package carries no publisher key: it would leave an agent " \
+               "that takes unsigned updates" in p.log(), p.log()
         assert app.alive() and p.program_running()
         nothing_installed(p, "untrusted update")
 

@@ -22,20 +22,23 @@ bool ReadAgentHeader(const std::string& path, AgentHeader& out, std::string& err
   return true;
 }
 
-std::vector<std::string> HeaderDifferences(const AgentHeader& agent, const AgentHeader& pkg) {
+std::vector<std::string> HeaderDifferences(const AgentHeader& agent, const AgentHeader& pkg,
+                                           const std::string& signerPoint) {
   std::vector<std::string> out;
   auto field = [&](const char* name, const std::string& a, const std::string& p) {
-    if (a != p) out.push_back(std::string(name) + " \"" + p + "\" differs from the agent's \"" + a + "\"");
+    if (!SameText(a, p)) out.push_back(std::string(name) + " \"" + p + "\" differs from the agent's \"" + a + "\"");
   };
-  field("update_url", agent.updateUrl, pkg.updateUrl);
-  field("info_file", agent.infoFile, pkg.infoFile);
+  // update_url may change (a new server, https): the package is pinned by the
+  // signed INFO file. The names must stay, or the copy is another agent.
+  field("info_file", ExtractFileName(agent.infoFile), ExtractFileName(pkg.infoFile));
   field("agent_exe", agent.agentExe, pkg.agentExe);
-  // The keys are long: only whether they are the same is worth a line.
-  if (agent.keyField != pkg.keyField)
-    out.push_back(pkg.keyField.empty() ? "update_public_key: none, but the agent has " +
-                                             std::to_string(KeyCount(agent.keyField)) + " key(s)"
-                  : agent.keyField.empty() ? "update_public_key: the package has keys, the agent none"
-                                           : "update_public_key: not the agent's keys");
+  // The keys are long: only whether they are acceptable is worth a line.
+  if (!UpdateKeepsKeys(agent.keyField, pkg.keyField, signerPoint))
+    out.push_back(pkg.keyField.empty()        ? "update_public_key: none, but the agent has " +
+                                                    std::to_string(KeyCount(agent.keyField)) + " key(s)"
+                  : KeyCount(pkg.keyField) < 0 ? "update_public_key: malformed"
+                  : signerPoint.empty()        ? "update_public_key: none of the agent's keys"
+                                               : "update_public_key: not the key that signs this release");
   // As the agent compares tokens: both valid and equal, never both empty.
   if (agent.token.empty())
     out.push_back("token: the agent has no product token, so it takes no update package");

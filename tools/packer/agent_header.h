@@ -20,8 +20,11 @@ bool ReadAgentHeader(const std::string& path, AgentHeader& out, std::string& err
 
 // What an agent with header `agent` refuses in an update package with header
 // `pkg`, one text per field, named as in the manifest
-// ("update_url \"x\" differs from the agent's \"y\"").
-std::vector<std::string> HeaderDifferences(const AgentHeader& agent, const AgentHeader& pkg);
+// ("agent_exe \"x\" differs from the agent's \"y\""). signerPoint: the key
+// that signs the release, when known (the package must carry it); otherwise
+// the package must carry one of the agent's keys. A new update_url is allowed.
+std::vector<std::string> HeaderDifferences(const AgentHeader& agent, const AgentHeader& pkg,
+                                           const std::string& signerPoint = "");
 
 // Number of keys in a key field: 0 for none, -1 when it is malformed.
 int KeyCount(const std::string& keyField);

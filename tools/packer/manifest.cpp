@@ -813,8 +813,13 @@ bool LoadManifest(const std::string& path, Manifest& out, std::string& error) {
                        {"token", tokenLine, plan.token, a.token},
                        {"update_public_key", keyLine, plan.updatePublicKey, a.keyField}};
     for (Copied& f : fields) {
+      std::string key = f.key;
+      // A new server, or the next key beside (or instead of) the old one,
+      // is the publisher's to give: the agent takes the update as long as
+      // it carries a key the agent knows.
+      if (f.line && key == "update_url") continue;
+      if (f.line && key == "update_public_key" && UpdateKeepsKeys(a.keyField, f.mine, "")) continue;
       if (f.line && f.mine != f.agents) {
-        std::string key = f.key;
         // Tokens and keys are not repeated in messages: the first is a secret of sorts, the second long.
         bool quiet = key == "token" || key == "update_public_key";
         return failAt(f.line, key + (quiet ? " differs" : " \"" + f.mine + "\" differs") + " from the agent's" +

@@ -395,6 +395,12 @@ int PublishCommand(const std::vector<std::string>& args) {
     bool known = false;
     for (const std::string& p : points) known = known || p == point;
     if (!known) refusals.push_back(keyPath + " is not one of the agent's keys");
+    AgentHeader pkg;
+    std::string unread;
+    if (known && !update.empty() && ReadAgentHeader(update, pkg, unread) &&
+        !UpdateKeepsKeys(agent.keyField, pkg.keyField, point))
+      refusals.push_back("update " + update +
+                         ": update_public_key: not the key that signs this release; the agent would refuse it");
   }
   if (!refusals.empty()) {
     for (const std::string& r : refusals) std::fprintf(stderr, "packer: --agent %s: %s\n", agentPath.c_str(), r.c_str());
