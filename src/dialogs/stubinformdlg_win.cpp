@@ -13,6 +13,7 @@
 #include "paths/utils.h"
 #include "paths/utils_win.h"
 #include "paths/zdebug.h"
+#include "process/userstart_win.h"
 
 namespace {
 
@@ -67,7 +68,11 @@ bool OpenInformLink(const std::string& link) {
   }
   DebugLinePid(" ShowInformWindow: opening " + LoggedLink(link));
   // A shell that cannot open it is not the user's concern; the line is for support.
-  if (!OpenWithShell(link, "", SW_SHOW)) DebugLinePid(" ShowInformWindow: the shell did not open the link");
+  std::string how;
+  bool opened = OpenLinkAsUser(link, how);
+  DebugLinePid(" ShowInformWindow: link " + how);
+  AppendLog("Inform link " + how);
+  if (!opened) DebugLinePid(" ShowInformWindow: the shell did not open the link");
   return true;
 }
 

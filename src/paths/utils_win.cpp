@@ -48,8 +48,15 @@ void InitWin32Utils() {
 HMODULE LoadSystemLibrary(const char* name) {
   if (!name || !*name) return nullptr;
   std::string path = SystemDir(true) + name;
-  // Dependencies of the library are then looked up in the system folder too.
-  return LoadLibraryExW(WidePath(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // The library and every library it needs come from the system folder
+  // only, never from the folder of a downloaded setup.
+  HMODULE lib = LoadLibraryExW(WidePath(path).c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // A system without the search flags (Windows 7 without KB2533623) says so
+  // with this error; the full path still keeps the library itself from
+  // being looked for elsewhere.
+  if (!lib && GetLastError() == ERROR_INVALID_PARAMETER)
+    lib = LoadLibraryExW(WidePath(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  return lib;
 }
 
 FARPROC DynamicFunction(const char* library, const char* function, HMODULE* libOut) {

@@ -8,6 +8,7 @@
 #include "paths/platform.h"
 #include "paths/utils.h"
 #include "paths/utils_win.h"
+#include "process/clientrule.h"
 #include "process/procstate_win.h"
 #include "setup/files_win.h"
 #include "setup/setupflow.h"
@@ -17,6 +18,15 @@
 #include "update/stubau_win.h"
 
 namespace {
+
+// A window of this session and a message number of the client's own range.
+bool ClientMayRegister(HWND client, uint64_t message) {
+  DWORD pid = 0, theirs = 0, ours = 0;
+  bool window = client && IsWindow(client) && GetWindowThreadProcessId(client, &pid) && pid != 0;
+  bool sameSession = window && ProcessIdToSessionId(pid, &theirs) &&
+                     ProcessIdToSessionId(GetCurrentProcessId(), &ours) && theirs == ours;
+  return ClientRegistrationAllowed(message > 0xFFFFFFFFull ? 0 : uint32_t(message), window, sameSession);
+}
 bool g_destroyed = false;
 HFONT g_statusFont = nullptr;
 
@@ -107,6 +117,14 @@ LRESULT CALLBACK MainWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
       SetQuitCountdown(int32_t(wp));
       break;
     case wm_LocalMsg:
+      if (!ClientMayRegister(reinterpret_cast<HWND>(wp), uint64_t(lp))) {
+        // The registration before it, if any, stays.
+        DebugLinePid(" client registration refused: window " + IntToStr(int64_t(wp)) + ", message " +
+                     IntToStr(int64_t(lp)));
+        AppendLog("Client registration refused (window " + IntToStr(int64_t(wp)) + ", message " +
+                  IntToStr(int64_t(lp)) + ")");
+        break;
+      }
       g_NotifyWindow = reinterpret_cast<HWND>(wp);
       g_NotifyMessage = UINT(lp);
       NotifyClient(50, int32_t(reinterpret_cast<intptr_t>(g_MainWindow ? g_MainWindow : wnd)));

@@ -19,6 +19,7 @@
 #include "process/settings.h"
 #include "process/settings_win.h"
 #include "process/startretry_win.h"
+#include "process/userstart_win.h"
 #include "setup/files_win.h"
 #include "setup/heldpackage_win.h"
 #include "setup/setupflow.h"
@@ -263,8 +264,13 @@ bool PerformAutoUpdate() {
       // In its own folder, as a program started from its shortcut.
       if (restart && answer) {
         std::string start = ProgramToStart(program);
-        if (!Launch(start, "\"" + start + "\"", SW_SHOW, ExtractFileDir(start)) &&
-            (GetRequestConfirmationBeforeInstall() || userRequested))
+        // The user's program runs with the user's rights, not the agent's.
+        std::string how;
+        bool started = StartAsUser(start, "\"" + start + "\"", ExtractFileDir(start), SW_SHOW, how);
+        std::string failure = started ? "" : LastErrorText();
+        AppendLog("Restart of " + start + ": " + how);
+        if (!started) AppendLog("ERROR: unable to start " + start + ": " + failure);
+        if (!started && (GetRequestConfirmationBeforeInstall() || userRequested))
           AuErrorMsg(0, "The program could not be started again.<P><P>" + PathInCodePage(start, CP_ACP));
       }
     } while (false);

@@ -171,7 +171,7 @@ class Product:
         if client:
             if self.notify_out.exists():
                 self.notify_out.unlink()
-            self.client = start([exe("notifyclient.exe"), "/msg=777", "/out=" + winpath(self.notify_out),
+            self.client = start([exe("notifyclient.exe"), "/msg=32777", "/out=" + winpath(self.notify_out),
                                  "/timeout=600000", "/run", winpath(self.agent)] + list(args), env=env)
             try:
                 wait_until(lambda: self.notify_out.exists() and "51 1125" in self.notify_out.read_text(), 60,

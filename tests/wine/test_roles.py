@@ -148,7 +148,7 @@ def client_registration_close_requests_and_the_end_notification():
     rows = wait_until(x_window, 30, what="the X_ copy's window")
     hwnd = int(rows[0][0], 16)
     out = w / "notify.txt"
-    client = start([exe("notifyclient.exe"), "/msg=777", "/out=" + winpath(out), "/until=43", "/timeout=90000",
+    client = start([exe("notifyclient.exe"), "/msg=32777", "/out=" + winpath(out), "/until=43", "/timeout=90000",
                     "/run", winpath(tool)])
     wait_until(lambda: out.exists() and len(out.read_text().split("\n")) >= 3, 30, what="two notifications")
     pairs = [tuple(map(int, l.split())) for l in out.read_text().split("\n") if l.strip()]
@@ -178,21 +178,27 @@ def client_registration_close_requests_and_the_end_notification():
 
 
 @case
-def registration_without_a_message_number_silences_the_client():
+def registration_of_no_window_or_a_system_message_is_refused():
     w = fresh_dir("roles_silent")
     tool = agent(w)
     run_stub(tool)
     wait_until(x_window, 30, what="the X_ copy's window")
     out = w / "notify.txt"
-    client = start([exe("notifyclient.exe"), "/msg=777", "/out=" + winpath(out), "/until=43", "/timeout=15000",
+    client = start([exe("notifyclient.exe"), "/msg=32777", "/out=" + winpath(out), "/until=43", "/timeout=15000",
                     "/run", winpath(tool)])
     wait_until(lambda: out.exists() and out.read_text().count("\n") >= 2, 30, what="two notifications")
-    # /WM_MSG=1234 stores window 1234 and message 0: nothing more reaches the client.
+    # No window 1234 and message 0, and the copy's own window with WM_CLOSE:
+    # both refused, so the client stays registered and hears the end.
+    agent_window = int(x_window()[0][0], 16)
     run_stub(tool, "/WM_MSG=1234")
+    run_stub(tool, f"/WM_MSG={agent_window}:16")
+    wait_until(lambda: sum("Client registration refused" in l for l in log_lines(w)) == 2, 30,
+               what="both registrations refused")
+    assert x_window(), "the refused registration closed the copy"
     stop_copy(tool, w)
-    assert client.wait(60) == 3, "the client should have run into its timeout"
+    assert client.wait(60) == 0, "the client should have heard the end"
     pairs = [tuple(map(int, l.split())) for l in out.read_text().split("\n") if l.strip()]
-    assert pairs == [(50, pairs[0][1]), (51, 1125)], pairs
+    assert pairs == [(50, pairs[0][1]), (51, 1125), (43, 0)], pairs
 
 
 @case
