@@ -209,9 +209,14 @@ class MemEnv : public UnpackEnv {
     if (folder != kTarget) Finding("folder created outside the target: " + folder);
     return true;
   }
-  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) override {
+  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, TargetMode mode, bool& existed) override {
     Uncounted u;
     CheckTargetPath(path);
+    bool replace = mode != TargetMode::Append && path == kTarget + std::string("\\Agent.exe");
+    if (mode == TargetMode::CreateNew && files.count(path) && !replace) {
+      existed = true;
+      return nullptr;
+    }
     // Only the agent copy replaces a file; read failures while it is open
     // concern the copy, not the package's items.
     if (replace) inAgentCopy = true;

@@ -26,15 +26,21 @@ std::string Original(const char* section, const char* key, const std::string& de
   return ReadIniString(OriginalFilePath(), section, key, def);
 }
 IniText g_info;
+// Once an agent's check has fetched an INFO file, every INFO value comes
+// from the bytes it accepted (none, when it accepted none). A setup that
+// runs no check reads the INFO file beside it, as it always did.
+bool g_infoFromChecks = false;
 
 // Texts in the ANSI code page, as the profile functions give them.
 std::string Info(const char* section, const char* key, const std::string& def = "") {
+  if (!g_infoFromChecks) return ReadIniString(InfoFilePath(), section, key, def);
   std::string v;
   if (!g_info.Find(section, key, v)) return def;
   return g_info.Utf8() ? AnsiFromWide(WidePath(v).c_str()) : v;
 }
 // A path keeps every character: UTF-8.
 std::string InfoPath(const char* section, const char* key) {
+  if (!g_infoFromChecks) return ReadIniPath(InfoFilePath(), section, key);
   std::string v;
   if (!g_info.Find(section, key, v)) return "";
   return g_info.Utf8() ? v : PathFromAnsi(v);
@@ -85,8 +91,14 @@ std::string OriginalFilePath() {
   return AgentFilePath(g_agentDir, OriginalFileNameOf(g_infoFileName));
 }
 
-void AcceptInfoBytes(const std::string& bytes) { g_info = IniText::Parse(bytes); }
-void ForgetInfoBytes() { g_info = IniText(); }
+void AcceptInfoBytes(const std::string& bytes) {
+  g_info = IniText::Parse(bytes);
+  g_infoFromChecks = true;
+}
+void ForgetInfoBytes() {
+  g_info = IniText();
+  g_infoFromChecks = true;
+}
 std::string InfoValue(const std::string& section, const std::string& key, const std::string& def) {
   return Info(section.c_str(), key.c_str(), def);
 }
@@ -123,6 +135,49 @@ bool SetVersionOriginal(int32_t version) {
   return WriteIniInt(OriginalFilePath(), kOriginalSetup, "VersionOriginal", version);
 }
 void SetOriginalStamp(int32_t stamp) { WriteIniInt(OriginalFilePath(), kOriginalSetup, "Stamp", stamp); }
+
+namespace {
+const char* const kInProgress = "UpdateInProgress";
+
+// Through the wide function: a name keeps every character in a UTF-16 file.
+// A null key removes the section, a null value the key.
+bool WriteOriginalWide(const char* section, const char* key, const std::string* value) {
+  std::string file = OriginalFilePath();
+  if (file.empty()) return false;
+  std::wstring k = key ? WideFromAnsi(key) : std::wstring(), v = value ? WidePath(*value) : std::wstring();
+  return WritePrivateProfileStringW(WideFromAnsi(section).c_str(), key ? k.c_str() : nullptr,
+                                    value ? v.c_str() : nullptr, WidePath(file).c_str()) != FALSE;
+}
+}  // namespace
+
+bool GetUpdateInProgress(int32_t& version, std::string& package, std::string& setupFolder) {
+  std::string file = OriginalFilePath();
+  if (file.empty()) return false;
+  // Any key of the section counts: even a damaged record names a run that ended.
+  wchar_t keys[64] = L"";
+  DWORD n = GetPrivateProfileSectionW(WideFromAnsi(kInProgress).c_str(), keys, 64, WidePath(file).c_str());
+  if (n == 0) return false;
+  version = Low32(OriginalInt(kInProgress, "Version", 0));
+  package = OriginalPath(kInProgress, "Package");
+  setupFolder = OriginalPath(kInProgress, "SetupFolder");
+  return true;
+}
+
+bool SetUpdateInProgress(int32_t version, const std::string& package, const std::string& setupFolder) {
+  std::string v = IntToStr(version);
+  // Version last: a record cut short by a power loss still names what to remove.
+  return WriteOriginalWide(kInProgress, "Package", &package) &&
+         WriteOriginalWide(kInProgress, "SetupFolder", &setupFolder) && WriteOriginalWide(kInProgress, "Version", &v);
+}
+
+bool ClearUpdateInProgress() { return WriteOriginalWide(kInProgress, nullptr, nullptr); }
+
+bool GetOfferAgain() { return SwitchTextOn(Original(kOriginalSetup, "OfferAgain")); }
+
+bool SetOfferAgain(bool on) {
+  std::string one = "1";
+  return WriteOriginalWide(kOriginalSetup, "OfferAgain", on ? &one : nullptr);
+}
 
 std::string GetTargetDir() { return OriginalPath("Directories", "TargetDir"); }
 std::string GetSharedDir() { return OriginalPath("Directories", "SharedDir"); }

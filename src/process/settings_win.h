@@ -40,6 +40,19 @@ void SetReAskSecondsLast(int64_t seconds);
 bool SetVersionOriginal(int32_t version);
 void SetOriginalStamp(int32_t stamp);
 
+// ---- ORIGINAL file, UpdateInProgress: the update under way ----
+// Section UpdateInProgress (Version, Package, SetupFolder) is written before
+// the program is shut down for an update and removed when the update ends;
+// OriginalSetup/OfferAgain=1 asks the next check to offer an update that an
+// ended run left unfinished. Names only: the package in the agent folder,
+// the SETUP_n folder in the temporary folder.
+// false when there is no such section.
+bool GetUpdateInProgress(int32_t& version, std::string& package, std::string& setupFolder);
+bool SetUpdateInProgress(int32_t version, const std::string& package, const std::string& setupFolder);
+bool ClearUpdateInProgress();
+bool GetOfferAgain();
+bool SetOfferAgain(bool on);  // off removes the key
+
 // ---- ORIGINAL file, Directories and UnInstall ----
 std::string GetTargetDir();
 std::string GetSharedDir();
@@ -57,8 +70,10 @@ std::string GetMsgBoxFontName();
 int32_t GetMsgBoxFontSize();
 
 // ---- INFO file: the accepted copy ----
-// Every INFO value below is read from these bytes (verified before they are
-// handed in); until a check accepts one, from an empty file.
+// Once a check has run (ForgetInfoBytes at its start), every INFO value
+// below is read from the bytes it accepted (verified before they are handed
+// in), or from an empty file when it accepted none. A process that runs no
+// check (a setup) reads the INFO file beside it.
 void AcceptInfoBytes(const std::string& bytes);
 void ForgetInfoBytes();
 std::string InfoValue(const std::string& section, const std::string& key, const std::string& def = "");

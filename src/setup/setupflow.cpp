@@ -8,6 +8,7 @@ int ExtractionExitCode(ExtractOutcome outcome) {
     case ExtractOutcome::PackageMissing: return kExitPackageMissing;
     case ExtractOutcome::Damaged:
     case ExtractOutcome::Decompression: return kExitPackageDamaged;
+    case ExtractOutcome::WriteFailed:  // a full disk, a name planted before: the setup failed
     case ExtractOutcome::Done: break;
   }
   return kExitSetupFailed;

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "package/item_name.h"
@@ -116,7 +117,7 @@ struct AbandonGuard {
   }
 };
 
-enum class ItemResult { Done, Broken, Aborted, Decompression };
+enum class ItemResult { Done, Broken, Aborted, Decompression, WriteFailed };
 
 class Extraction {
  public:
@@ -129,6 +130,8 @@ class Extraction {
   ItemResult ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size, bool compressed);
   void WriteAgentCopy(UnpackVolume& vol, const PackageTrailer& rec);
   std::string Join(const std::string& name) const { return req_.targetFolder + env_.PathSeparator() + name; }
+  // Files are joined by name as Windows keeps them: case does not count.
+  bool Made(const std::string& path) const { return made_.count(UpperCase(path)) != 0; }
 
   UnpackEnv& env_;
   const ExtractRequest& req_;
@@ -137,6 +140,7 @@ class Extraction {
   int64_t agentCut_ = 0;
   std::string entry_;
   EZLibError zlibError_;
+  std::set<std::string> made_;  // the files this run created
 };
 
 void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome& outcome, EZLibError& zlibError) {
@@ -180,6 +184,10 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome&
         if (r == ItemResult::Broken) {
           broken = true;
           outcome = ExtractOutcome::Damaged;
+          break;
+        }
+        if (r == ItemResult::WriteFailed) {
+          outcome = ExtractOutcome::WriteFailed;
           break;
         }
         if (r == ItemResult::Aborted) {
@@ -236,7 +244,10 @@ void Extraction::Run(bool& checksumOk, std::string& engineEntry, ExtractOutcome&
     checksumOk = false;
     engineEntry.clear();
   }
-  if (outcome == ExtractOutcome::Cancelled || outcome == ExtractOutcome::PackageMissing) engineEntry.clear();
+  // Nothing may start from a folder that lacks a file.
+  if (outcome == ExtractOutcome::Cancelled || outcome == ExtractOutcome::PackageMissing ||
+      outcome == ExtractOutcome::WriteFailed)
+    engineEntry.clear();
   env_.Debug("UnCompressTime: " + std::to_string(env_.Tick() - startTick) + " MS");
   env_.Debug("");
   env_.PumpMessagesFor(500);
@@ -330,11 +341,14 @@ ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size,
 
   std::string target = Join(name);
   bool existed = false;
-  std::unique_ptr<UnpackTarget> out = env_.OpenTarget(target, false, existed);
+  bool ours = Made(target);
+  std::unique_ptr<UnpackTarget> out = env_.OpenTarget(target, ours ? TargetMode::Append : TargetMode::CreateNew, existed);
   bool writeOk = out != nullptr;
+  if (out && !ours) made_.insert(UpperCase(target));
   // Read before the progress step: updating the bars may change the last error.
   std::string errorText = writeOk ? "" : env_.LastErrorText();
-  if (!existed) Progress(req_, 1, 0);
+  if (!ours) Progress(req_, 1, 0);
+  if (!out && existed && !ours) errorText = "A file of this name was there before the setup wrote it.";
   AbandonGuard guard{out.get()};
   int64_t total = 0;
   for (;;) {
@@ -349,12 +363,21 @@ ItemResult Extraction::ExtractItem(UnpackVolume& vol, int64_t pos, int64_t size,
     if (!plain.Next(data, len)) return failed();
     if (len == 0) break;
   }
+  // A date that cannot be set means the file is not what was written.
+  if (writeOk && dosTime != 0 && !out->SetDosTime(dosTime)) {
+    writeOk = false;
+    errorText = out->LastError();
+  }
   guard.target = nullptr;
-  if (writeOk && dosTime != 0) out->SetDosTime(dosTime);
+  if (!writeOk && out) out->Abandon();  // the half-written file goes
   out.reset();
-  if (!writeOk && ++g_writeFailures == 1)
+  if (!writeOk) {
+    ++g_writeFailures;
+    env_.Debug(PidText() + " Unable to save " + target + ": " + errorText);
     env_.ErrorBox(env_.PathForText(target) + "<P><P>Unable to save Extracted File!<P><P>" +
                   env_.DescribeWriteFailure(target, total, errorText));
+    return ItemResult::WriteFailed;
+  }
   return ItemResult::Done;
 }
 
@@ -366,7 +389,9 @@ void Extraction::WriteAgentCopy(UnpackVolume& vol, const PackageTrailer& rec) {
   if (agentCut_ <= 0) return;
   std::string path = Join(agentName);
   bool existed = false;
-  std::unique_ptr<UnpackTarget> out = env_.OpenTarget(path, true, existed);
+  // Over an item of the same name (this run's), never over a file found there.
+  std::unique_ptr<UnpackTarget> out =
+      env_.OpenTarget(path, Made(path) ? TargetMode::Replace : TargetMode::CreateNew, existed);
   if (!out) {
     env_.Debug(PidText() + " New AU-Agent not written: " + path);
     return;

@@ -17,6 +17,8 @@ constexpr size_t kUnpackPiece = 65536;
 // A file item's header text longer than this without its 0x00 end is no header.
 constexpr size_t kMaxItemHeader = 65536;
 
+enum class TargetMode { CreateNew, Append, Replace };
+
 // An open volume file.
 class UnpackVolume {
  public:
@@ -50,10 +52,13 @@ class UnpackEnv {
   virtual int64_t LogicalEnd(const std::string& path);
   virtual uint32_t Checksum(const std::string& path, uint32_t trailerLength);
   virtual bool CreateFolder(const std::string& folder) = 0;  // with all missing parents
-  // Opens a target for appending (created when missing) or, with `replace`,
-  // creates it anew. Null when it cannot be opened. `existed` tells whether a
-  // file was at the path before, also when the open failed.
-  virtual std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) = 0;
+  // Opens a target: CreateNew only when nothing is at the path (a name that
+  // exists before the run wrote it is never written into: it may be a link
+  // or a file planted there); Append and Replace only for a file this run
+  // made (a file split over volumes, the agent copy over an item). Null when
+  // it cannot be opened. `existed` tells whether a file was at the path
+  // before, also when the open failed.
+  virtual std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, TargetMode mode, bool& existed) = 0;
   virtual uint32_t FileDosTime(const std::string& path) = 0;  // 0 when unknown
   // LastErrorText-like text plus the sizes behind a failed write.
   virtual std::string DescribeWriteFailure(const std::string& path, int64_t dataSize,
@@ -104,14 +109,16 @@ enum class ExtractOutcome {
   Damaged,         // a checksum failed or an item could not be read whole
   Cancelled,       // the user cancelled a disk prompt
   Decompression,   // a compressed item is damaged (zlib's error in `zlibError`)
+  WriteFailed,     // a file could not be written whole (a full disk, a name that was there before)
 };
 
 // Runs one extraction. `checksumOk` is true when every volume reached passed
 // its checksum and every item could be read whole; `engineEntry` is the
 // starred name field (or header) of the last starred file, empty after a
-// cancelled disk prompt, an abort, a broken volume or damaged compressed
-// data. The run ends at the first damaged compressed item, whose half-written
-// file is removed; `zlibError` then tells zlib's code and text.
+// cancelled disk prompt, an abort, a broken volume, damaged compressed data
+// or a failed write. The run ends at the first damaged compressed item or
+// failed write, whose half-written file is removed; `zlibError` then tells
+// zlib's code and text.
 void RunExtraction(UnpackEnv& env, const ExtractRequest& request, bool& checksumOk, std::string& engineEntry,
                    ExtractOutcome* outcome = nullptr, EZLibError* zlibError = nullptr);
 

@@ -214,16 +214,15 @@ bool StdioUnpackEnv::CreateFolder(const std::string& folder) {
   return MakeDir(folder) || (StatPath(folder, isDir, size, mtime) && isDir);
 }
 
-std::unique_ptr<UnpackTarget> StdioUnpackEnv::OpenTarget(const std::string& path, bool replace, bool& existed) {
+std::unique_ptr<UnpackTarget> StdioUnpackEnv::OpenTarget(const std::string& path, TargetMode mode, bool& existed) {
   existed = false;
+  bool replace = mode == TargetMode::Replace;
 #ifndef _WIN32
-  // The usual case, a file that is not there yet, costs one call.
-  if (!replace) {
+  // A new file, exclusively: one call, and nothing planted is written into.
+  if (mode == TargetMode::CreateNew) {
     if (std::FILE* f = OpenPath(path, "wbx")) return std::unique_ptr<UnpackTarget>(new StdioTarget(f, path, true, 0));
-    if (errno != EEXIST) {
-      existed = FileExists(path);
-      return nullptr;
-    }
+    existed = errno == EEXIST || FileExists(path);
+    return nullptr;
   }
 #endif
   bool isDir = false;
@@ -231,6 +230,9 @@ std::unique_ptr<UnpackTarget> StdioUnpackEnv::OpenTarget(const std::string& path
   bool exists = StatPath(path, isDir, size, mtime);
   existed = exists && !isDir;
   if (exists && isDir) return nullptr;
+  // The C library of Windows has no exclusive open; these tools and tests
+  // are not what protects a setup folder.
+  if (mode == TargetMode::CreateNew && exists) return nullptr;
   std::FILE* f = nullptr;
   if (replace || !exists) {
     f = OpenPath(path, "wb");

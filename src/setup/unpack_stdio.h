@@ -14,7 +14,7 @@ class StdioUnpackEnv : public UnpackEnv {
   bool FileExists(const std::string& path) override;
   std::unique_ptr<UnpackVolume> OpenVolume(const std::string& path) override;
   bool CreateFolder(const std::string& folder) override;
-  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) override;
+  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, TargetMode mode, bool& existed) override;
   uint32_t FileDosTime(const std::string& path) override;
   std::string DescribeWriteFailure(const std::string& path, int64_t dataSize, const std::string& errorText) override;
   std::string LastErrorText() override;

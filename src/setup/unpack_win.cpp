@@ -118,7 +118,18 @@ class WinUnpackEnv : public UnpackEnv {
   }
   bool Aborted() override { return SetupAbortRequested(); }
   bool CreateFolder(const std::string& folder) override { return ForceDirectories(folder); }
-  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) override {
+  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, TargetMode mode, bool& existed) override {
+    if (mode == TargetMode::CreateNew) {
+      // Exclusively: whatever was planted at the name (a file, a link) is
+      // left alone and the extraction fails on it.
+      HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      DWORD e = GetLastError();
+      existed = h == INVALID_HANDLE_VALUE && (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS);
+      if (h == INVALID_HANDLE_VALUE) return nullptr;
+      return std::unique_ptr<UnpackTarget>(new WinTarget(h, path, true, 0));
+    }
+    bool replace = mode == TargetMode::Replace;
     bool exists = IsExistingFile(path);
     existed = exists;
     HANDLE h;

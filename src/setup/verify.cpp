@@ -27,7 +27,7 @@ class VerifyEnv : public UnpackEnv {
     return inner_.Checksum(path, trailerLength);
   }
   bool CreateFolder(const std::string&) override { return true; }
-  std::unique_ptr<UnpackTarget> OpenTarget(const std::string&, bool, bool& existed) override {
+  std::unique_ptr<UnpackTarget> OpenTarget(const std::string&, TargetMode, bool& existed) override {
     existed = false;
     return std::unique_ptr<UnpackTarget>(new DiscardTarget);
   }

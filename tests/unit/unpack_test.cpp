@@ -122,12 +122,44 @@ bool HasLine(const std::vector<std::string>& lines, const std::string& needle) {
 
 // The C-library environment with a code page for unmarked names and a
 // record of the names the engine skipped.
+// A disk that takes `room` more bytes (-1: any number), and a file system
+// that may refuse to set dates.
+class LimitedTarget : public UnpackTarget {
+ public:
+  LimitedTarget(std::unique_ptr<UnpackTarget> inner, int64_t& room, bool failDates)
+      : inner_(std::move(inner)), room_(room), failDates_(failDates) {}
+  bool Write(const void* data, size_t size) override {
+    if (room_ >= 0 && int64_t(size) > room_) {
+      inner_->Write(data, size_t(room_));  // a short write, as a full disk gives
+      room_ = 0;
+      return false;
+    }
+    if (room_ >= 0) room_ -= int64_t(size);
+    return inner_->Write(data, size);
+  }
+  bool SetDosTime(uint32_t t) override { return !failDates_ && inner_->SetDosTime(t); }
+  void Abandon() override { inner_->Abandon(); }
+  std::string LastError() override { return room_ == 0 ? "There is not enough space on the disk." : "Refused."; }
+
+ private:
+  std::unique_ptr<UnpackTarget> inner_;
+  int64_t& room_;
+  bool failDates_;
+};
+
 class TestEnv : public StdioUnpackEnv {
  public:
   std::string AnsiNameToPath(const std::string& name) override { return ansiToPath ? ansiToPath(name) : name; }
   void UnsafeNameSkipped(const std::string& name) override { skipped.push_back(name); }
+  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, TargetMode mode, bool& existed) override {
+    std::unique_ptr<UnpackTarget> t = StdioUnpackEnv::OpenTarget(path, mode, existed);
+    if (!t || (room < 0 && !failDates)) return t;
+    return std::unique_ptr<UnpackTarget>(new LimitedTarget(std::move(t), room, failDates));
+  }
   std::function<std::string(const std::string&)> ansiToPath;
   std::vector<std::string> skipped;
+  int64_t room = -1;
+  bool failDates = false;
 };
 
 class Unpack : public ::testing::Test {
@@ -259,12 +291,12 @@ TEST_F(Unpack, MultiVolumePackagesJoinSplitFiles) {
 
 // ---- items ----
 
-TEST_F(Unpack, ItemsWithTheSameNameAreAppendedWithOneProgressStep) {
+TEST_F(Unpack, ItemsWithTheSameNameAreJoinedButAFileFoundThereIsNeverWrittenInto) {
   uint32_t d1 = DosTimeOf(2001, 1, 1, 10, 0, 0), d2 = DosTimeOf(2003, 3, 3, 12, 0, 0);
   std::string first(1000, 'a'), second(500, 'b');
   WriteVolume(Pkg("Setup.exe"), {true, {kHeaderItems, FileItem("Data.bin", d1, first, 9),
                                         FileItem("Data.bin", d2, second, kStoredLevel)}, 1});
-  // A file already in the folder is appended to as well.
+  // A file already in the folder (planted, or a link) is not this run's.
   fs::create_directories(out);
   WriteAll(out / "Old.txt", "old;");
   WriteVolume(Pkg("More.exe"), {true, {kHeaderItems, FileItem("Old.txt", 0, "new", 9)}, 1});
@@ -275,8 +307,8 @@ TEST_F(Unpack, ItemsWithTheSameNameAreAppendedWithOneProgressStep) {
   EXPECT_EQ(Count(g_progress, 1), 1);
   g_progress.clear();
   Extract(Pkg("More.exe"));
-  EXPECT_EQ(ReadAll(out / "Old.txt"), "old;new");
-  EXPECT_EQ(Count(g_progress, 1), 0);
+  EXPECT_EQ(ReadAll(out / "Old.txt"), "old;");
+  EXPECT_EQ(outcome, ExtractOutcome::WriteFailed);
 }
 
 TEST_F(Unpack, EngineEntryRules) {
@@ -533,21 +565,49 @@ TEST_F(Unpack, PayloadThatCannotBeReadWholeStopsTheRun) {
   }
 }
 
-TEST_F(Unpack, FailedWritesShowOneBoxPerProcessAndExtractionGoesOn) {
-  fs::create_directories(out / "Busy1.txt");  // a folder where a file should go
-  fs::create_directories(out / "Busy2.txt");
-  WriteVolume(Pkg("Setup.exe"), {true, {kHeaderItems, FileItem("Busy1.txt", 0, std::string(777, 'x'), 9),
-                                        FileItem("Busy2.txt", 0, "y", 9), FileItem("Fine.txt", 0, "f", 9)}, 3});
-  Extract(Pkg("Setup.exe"));
-  EXPECT_TRUE(checksumOk);
-  EXPECT_EQ(ReadAll(out / "Fine.txt"), "f");
-  EXPECT_EQ(WriteFailureCount(), 2);
-  ASSERT_EQ(env.errors.size(), 1u);
-  EXPECT_NE(env.errors[0].find("Busy1.txt<P><P>Unable to save Extracted File!<P><P>"), std::string::npos);
-  EXPECT_NE(env.errors[0].find("  Data Size: <T>777 Bytes<P>"), std::string::npos);
-  // Later runs of the same process stay silent too.
-  Extract(Pkg("Setup.exe"));
-  EXPECT_EQ(env.errors.size(), 1u);
+TEST_F(Unpack, AFailedWriteEndsTheRunAndLeavesNothingHalfWritten) {
+  const std::string big(20000, 'x');
+  struct Case {
+    const char* what;
+    std::function<void()> prepare;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"a folder where the file goes", [&] { fs::create_directories(out / "Busy.txt"); }, ""},
+      {"a file planted at the name",
+       [&] {
+         fs::create_directories(out);
+         std::ofstream(out / "Busy.txt") << "planted";
+       },
+       "A file of this name was there before the setup wrote it."},
+      {"the disk fills", [&] { env.room = 5000; }, "There is not enough space on the disk."},
+      {"the date cannot be set", [&] { env.failDates = true; }, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(out);
+    env.errors.clear();
+    env.room = -1;
+    env.failDates = false;
+    WriteVolume(Pkg("Setup.exe"), {true, {kHeaderItems, FileItem("Engine.exe*", 0, "E", 9),
+                                          FileItem("Busy.txt", DosTimeOf(2003, 3, 3, 12, 0, 0), big, 9),
+                                          FileItem("Later.txt", 0, "l", 9)}, 3});
+    c.prepare();
+    Extract(Pkg("Setup.exe"));
+    EXPECT_EQ(outcome, ExtractOutcome::WriteFailed);
+    EXPECT_TRUE(checksumOk);       // the package is fine: the setup failed
+    EXPECT_EQ(entry, "");          // nothing starts from a folder that lacks a file
+    EXPECT_FALSE(fs::exists(out / "Later.txt"));
+    ASSERT_EQ(env.errors.size(), 1u);  // every failed run says so
+    EXPECT_NE(env.errors[0].find("Busy.txt<P><P>Unable to save Extracted File!<P><P>" + std::string(c.why)),
+              std::string::npos)
+        << env.errors[0];
+    if (std::string(c.what) == "a file planted at the name") {
+      EXPECT_EQ(ReadAll(out / "Busy.txt"), "planted");  // never appended to
+    } else if (!fs::is_directory(out / "Busy.txt")) {
+      EXPECT_FALSE(fs::exists(out / "Busy.txt"));  // the half-written file went
+    }
+  }
 }
 
 TEST_F(Unpack, DeviceNamedItemsAreSkippedAndNoted) {
@@ -578,7 +638,7 @@ void ClobberingProgress(int, int, int, int, int, const std::string&) { g_lastErr
 
 class RefusingEnv : public StdioUnpackEnv {
  public:
-  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) override {
+  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, TargetMode mode, bool& existed) override {
     existed = false;
     g_lastError = "Access is denied.";
     return nullptr;

@@ -143,7 +143,7 @@ class PackerUnpackEnv : public StdioUnpackEnv {
 
   bool CreateFolder(const std::string& folder) override { return listOnly_ || StdioUnpackEnv::CreateFolder(folder); }
 
-  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, bool replace, bool& existed) override {
+  std::unique_ptr<UnpackTarget> OpenTarget(const std::string& path, TargetMode mode, bool& existed) override {
     ansiItem_ = false;
     std::string name = path.substr(folder_.size() + 1);
     // Windows keeps one file for names that differ only in case, so the
@@ -156,7 +156,7 @@ class PackerUnpackEnv : public StdioUnpackEnv {
     std::unique_ptr<UnpackTarget> inner;
     if (!listOnly_) {
       bool was = false;
-      inner = StdioUnpackEnv::OpenTarget(folder_ + PathSeparator() + e.name, replace, was);
+      inner = StdioUnpackEnv::OpenTarget(folder_ + PathSeparator() + e.name, mode, was);
       if (!inner) return nullptr;
     }
     return std::unique_ptr<UnpackTarget>(new CountingTarget(std::move(inner), entries, it->second));
