@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "package/gfileinfo.h"
-#include "paths/utils.h"
+#include "process/ownfile_win.h"
 
 int g_ExitCode = 0;
 HWND g_MainWindow = nullptr;
@@ -23,7 +23,12 @@ int g_activityCycle = 0;
 }  // namespace
 
 TGFileInfo& OwnPackage() {
-  if (!g_package) g_package = std::make_unique<TGFileInfo>(OwnExePath());
+  if (!g_package) {
+    // Through the handle held since the start; a file not held reads as no package.
+    std::FILE* f = OwnFileStream();
+    g_package = std::make_unique<TGFileInfo>(f);
+    if (f) std::fclose(f);
+  }
   return *g_package;
 }
 

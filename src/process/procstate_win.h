@@ -10,7 +10,8 @@
 
 class TGFileInfo;
 
-// The package reader of the running executable, kept for the whole run.
+// The package reader of the running executable, kept for the whole run and
+// read through the own file held since the start (process/ownfile_win.h).
 TGFileInfo& OwnPackage();
 void ReleaseOwnPackage();
 

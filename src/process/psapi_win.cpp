@@ -7,6 +7,7 @@ namespace {
 using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
 using GetModuleNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
+using GetMappedNameFn = DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD);
 
 struct PsapiBinding {
   HMODULE lib = nullptr;
@@ -14,6 +15,7 @@ struct PsapiBinding {
   EnumProcessModulesFn enumProcessModules = nullptr;
   GetModuleNameFn getModuleBaseName = nullptr;
   GetModuleNameFn getModuleFileNameEx = nullptr;
+  GetMappedNameFn getMappedFileName = nullptr;
 };
 PsapiBinding g_psapi;
 
@@ -26,6 +28,7 @@ const PsapiBinding& Binding() {
       g_psapi.enumProcessModules = BindFunction<EnumProcessModulesFn>(lib, "EnumProcessModules");
       g_psapi.getModuleBaseName = BindFunction<GetModuleNameFn>(lib, "GetModuleBaseNameW");
       g_psapi.getModuleFileNameEx = BindFunction<GetModuleNameFn>(lib, "GetModuleFileNameExW");
+      g_psapi.getMappedFileName = BindFunction<GetMappedNameFn>(lib, "GetMappedFileNameW");
     }
   }
   return g_psapi;
@@ -53,4 +56,9 @@ DWORD PsGetModuleBaseNameW(HANDLE process, HMODULE module, wchar_t* name, DWORD 
 DWORD PsGetModuleFileNameExW(HANDLE process, HMODULE module, wchar_t* name, DWORD size) {
   const PsapiBinding& b = Binding();
   return b.getModuleFileNameEx ? b.getModuleFileNameEx(process, module, name, size) : 0;
+}
+
+DWORD PsGetMappedFileNameW(HANDLE process, void* address, wchar_t* name, DWORD size) {
+  const PsapiBinding& b = Binding();
+  return b.getMappedFileName ? b.getMappedFileName(process, address, name, size) : 0;
 }

@@ -10,3 +10,5 @@ BOOL PsEnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes, DWORD* 
 // Module names in UTF-16: a program's folder may hold any character.
 DWORD PsGetModuleBaseNameW(HANDLE process, HMODULE module, wchar_t* name, DWORD size);
 DWORD PsGetModuleFileNameExW(HANDLE process, HMODULE module, wchar_t* name, DWORD size);
+// The device path of the file mapped at `address` (a module's base: the file it was loaded from).
+DWORD PsGetMappedFileNameW(HANDLE process, void* address, wchar_t* name, DWORD size);

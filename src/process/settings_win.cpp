@@ -6,6 +6,7 @@
 #include "paths/utils_win.h"
 #include "paths/widepath_win.h"
 #include "process/initext.h"
+#include "process/procstate_win.h"
 
 namespace {
 
@@ -15,8 +16,7 @@ std::string g_infoFileName;
 
 void KnowFiles() {
   if (g_filesKnown) return;
-  TGFileInfo own(OwnExePathWin());
-  SetAgentFiles(OwnFolder(true), own.InfoFileName());
+  SetAgentFiles(OwnFolder(true), OwnPackage().InfoFileName());
 }
 
 const char* const kOriginalSetup = "OriginalSetup";

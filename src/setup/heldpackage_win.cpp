@@ -1,9 +1,7 @@
 #include "setup/heldpackage_win.h"
 
-#include <fcntl.h>
-#include <io.h>
-
 #include "paths/widepath_win.h"
+#include "process/ownfile_win.h"
 #include "setup/files_win.h"
 
 bool HeldPackage::Open(const std::string& path) {
@@ -15,6 +13,17 @@ bool HeldPackage::Open(const std::string& path) {
   return IsOpen();
 }
 
+bool HeldPackage::HoldDuplicate(HANDLE file, const std::string& path) {
+  Close();
+  path_ = path;
+  if (file == INVALID_HANDLE_VALUE || !file) return false;
+  HANDLE dup = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), file, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    return false;
+  handle_ = dup;
+  return true;
+}
+
 void HeldPackage::Close() {
   if (IsOpen()) CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
@@ -22,22 +31,7 @@ void HeldPackage::Close() {
 
 int64_t HeldPackage::Size() const { return IsOpen() ? FileSizeOfHandle(handle_) : -1; }
 
-std::FILE* HeldPackage::Stream() const {
-  if (!IsOpen()) return nullptr;
-  // A duplicate shares the file position; the readers seek before every read.
-  HANDLE dup = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), handle_, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS))
-    return nullptr;
-  SeekFile(dup, 0, FILE_BEGIN);
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(dup), _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(dup);
-    return nullptr;
-  }
-  std::FILE* f = _fdopen(fd, "rb");
-  if (!f) _close(fd);
-  return f;
-}
+std::FILE* HeldPackage::Stream() const { return IsOpen() ? StreamOverHandle(handle_) : nullptr; }
 
 TGFileInfo HeldPackage::Info() const {
   std::FILE* f = Stream();

@@ -22,6 +22,10 @@ class HeldPackage {
   // Opens for reading with other writers denied; false when it cannot be
   // opened that way (missing, or open for writing elsewhere).
   bool Open(const std::string& path);
+  // Holds a duplicate of a handle already open that way (the program's own
+  // file): the file is never opened again by name, and closing this one
+  // leaves the original open.
+  bool HoldDuplicate(HANDLE file, const std::string& path);
   void Close();
   bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
   const std::string& Path() const { return path_; }  // kept after Close

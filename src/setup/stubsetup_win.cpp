@@ -15,6 +15,7 @@
 #include "setup/zlibopen.h"
 #include "process/procstate_win.h"
 #include "paths/zdebug.h"
+#include "process/ownfile_win.h"
 #include "process/process_win.h"
 #include "process/settings_win.h"
 #include "process/startretry_win.h"
@@ -112,7 +113,7 @@ std::string GetSetupFolder() {
     }
     // Another setup with the same stamp (or a copy of this agent) may be at
     // work in SETUP_n: take the next free name rather than its folder.
-    uint32_t stamp = FileDosTime(OwnExePath());
+    uint32_t stamp = HandleDosTime(OwnFileHandle());
     bool tryAnother = true;
     for (int attempt = 0; attempt < kFolderAttempts && tryAnother; ++attempt) {
       std::string path = temp + SetupFolderCandidate(stamp, attempt);
@@ -329,12 +330,17 @@ void StartSetupMode(HWND window) {
   if (own.WebSetup()) {
     WebSetupBranch(agentName);
   } else {
-    std::string package = OwnExePath();
     std::string span = SwitchValue("/SpanDiskFName1=");
-    if (!span.empty()) package = span;
     bool hidden = SwitchPresent("/hide") || own.Silent();
     EZLibError zlibError;
-    RunSetup(GetSetupFolder(), package, agentName, CommandTail(), !hidden, zlibError);
+    if (span.empty()) {
+      // The package is this very file: read through the handle held since the start.
+      HeldPackage package;
+      package.HoldDuplicate(OwnFileHandle(), OwnExePath());
+      RunSetup(GetSetupFolder(), package, agentName, CommandTail(), !hidden, zlibError);
+    } else {
+      RunSetup(GetSetupFolder(), span, agentName, CommandTail(), !hidden, zlibError);
+    }
     // A damaged compressed item: tell the user; nothing was started, clean up below.
     if (zlibError)
       ErrorMsg(0, DecompressionErrorText(zlibError), own.GetLangText("Error", "Error"), own.Charset(),

@@ -14,13 +14,15 @@
 #include "setup/heldpackage_win.h"
 #include "setup/setupflow.h"
 #include "setup/stubsetup_win.h"
+#include "process/ownfile_win.h"
 #include "process/procstate_win.h"
 #include "paths/zdebug.h"
 
 namespace {
 // The stub itself, marked as an update agent, for the installation to keep.
 void WriteAgentCopyOfStub(const std::string& agentName) {
-  std::string bytes = ReadFilePart(OwnExePath(), 0, 0);
+  std::string bytes;
+  if (!ReadWholeHandle(OwnFileHandle(), bytes)) return;
   if (bytes.size() >= 0x100) {
     uint32_t l = uint8_t(bytes[0xFC]) | (uint8_t(bytes[0xFD]) << 8) | (uint8_t(bytes[0xFE]) << 16) |
                  (uint32_t(uint8_t(bytes[0xFF])) << 24);
@@ -29,7 +31,7 @@ void WriteAgentCopyOfStub(const std::string& agentName) {
   if (bytes.size() > 5) bytes[bytes.size() - 5] = 1;
   std::string folder = GetSetupFolder();
   if (folder.empty()) return;  // never beside whatever the current folder is
-  WriteFileText(NormalizeDirSlash(folder, true) + agentName, bytes, FileDosTime(OwnExePath()), false);
+  WriteFileText(NormalizeDirSlash(folder, true) + agentName, bytes, HandleDosTime(OwnFileHandle()), false);
 }
 
 // The downloaded setup goes when the branch ends, however it ends.

@@ -15,6 +15,7 @@
 #include "setup/unpack.h"
 #include "setup/verify.h"
 #include "paths/zdebug.h"
+#include "process/ownfile_win.h"
 #include "process/procstate_win.h"
 
 namespace {
@@ -151,7 +152,12 @@ class WinUnpackEnv : public UnpackEnv {
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     return std::unique_ptr<UnpackTarget>(new WinTarget(h, path, !exists, oldSize));
   }
-  uint32_t FileDosTime(const std::string& path) override { return ::FileDosTime(path); }
+  uint32_t FileDosTime(const std::string& path) override {
+    // The time of the very file being read, not of whatever bears its name now.
+    if (first_ && first_->IsOpen() && first_->Path() == path) return HandleDosTime(first_->Handle());
+    if (other_.IsOpen() && other_.Path() == path) return HandleDosTime(other_.Handle());
+    return ::FileDosTime(path);
+  }
   std::string DescribeWriteFailure(const std::string& path, int64_t dataSize, const std::string& errorText) override {
     return FormatWriteFailure(errorText, dataSize, FileSizeByName(path), FreeDiskSpace(path));
   }

@@ -14,6 +14,7 @@
 #include "start/roles.h"
 #include "start/stubwin_win.h"
 #include "paths/zdebug.h"
+#include "process/ownfile_win.h"
 #include "process/process_win.h"
 #include "process/procstate_win.h"
 #include "process/settings.h"
@@ -70,7 +71,8 @@ bool CreateAndRun_X_Exe(bool xWasRunning) {
     // Clamped: a huge value must wait long, not wrap round to a short wait.
     if (w > 0) PumpMessagesFor(DWORD(std::min<int64_t>(w, 0xFFFFFFFFu / 1000) * 1000));
     std::string copy = OwnFolder(true) + "X_" + ExeName();
-    CopyFileW(WidePath(OwnExePath()).c_str(), WidePath(copy).c_str(), FALSE);
+    // From the held file: the copy that runs on is the agent that was started.
+    if (!CopyHandleTo(OwnFileHandle(), copy)) AppendLog("X_ File not written: " + LastErrorText());
     AppendLog("Create X_ File ");
     std::string args = XCopyArguments(SwitchValue("/TRANSIENT="), SwitchValue("/DELAY="));
     AppendLog("WinExec: " + copy + args);
@@ -126,7 +128,7 @@ bool HandleParamOK(bool xWasRunning) {
 void SpanCdRelaunch() {
   std::string p = OwnExePath();
   std::string y = NormalizeDirSlash(GetSetupFolder(), true) + "Y_" + ExeName();
-  CopyFileW(WidePath(p).c_str(), WidePath(y).c_str(), FALSE);
+  CopyHandleTo(OwnFileHandle(), y);
   StartHidden(SpanRelaunchCommandLine(y, CommandTail(), p, AnsiReadablePath(p)));
 }
 
