@@ -1,6 +1,5 @@
 #include "package/signature.h"
 
-#include <cstdio>
 
 namespace {
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -204,10 +203,13 @@ std::string CivilText(int64_t z) {
   int64_t d = doy - (153 * mp + 2) / 5 + 1;
   int64_t m = mp < 10 ? mp + 3 : mp - 9;
   y += m <= 2;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld", static_cast<long long>(y), static_cast<long long>(m),
-                static_cast<long long>(d));
-  return buf;
+  // By hand: a formatting library would cost the stub more than this function.
+  auto digits = [](int64_t v, size_t width) {
+    std::string t;
+    for (; v > 0; v /= 10) t.insert(t.begin(), char('0' + v % 10));
+    return t.size() < width ? std::string(width - t.size(), '0') + t : t;
+  };
+  return digits(y, 4) + "-" + digits(m, 2) + "-" + digits(d, 2);
 }
 
 bool ParseInfoExpiry(const std::string& text, int64_t& day) {
@@ -215,7 +217,12 @@ bool ParseInfoExpiry(const std::string& text, int64_t& day) {
   if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
   std::string ys = t.substr(0, 4), ms = t.substr(5, 2), ds = t.substr(8, 2);
   if (!AllDigits(ys) || !AllDigits(ms) || !AllDigits(ds)) return false;
-  int y = std::stoi(ys), m = std::stoi(ms), d = std::stoi(ds);
+  auto number = [](const std::string& t) {
+    int v = 0;
+    for (char c : t) v = v * 10 + (c - '0');
+    return v;
+  };
+  int y = number(ys), m = number(ms), d = number(ds);
   if (y < 1970 || m < 1 || m > 12 || d < 1 || d > 31) return false;
   int64_t n = DaysFromCivil(y, m, d);
   // 31 February and the like come back as another date.
