@@ -72,6 +72,9 @@ bool CreateAndRun_X_Exe(bool xWasRunning) {
     if (w > 0) PumpMessagesFor(DWORD(std::min<int64_t>(w, 0xFFFFFFFFu / 1000) * 1000));
     std::string copy = OwnFolder(true) + "X_" + ExeName();
     // From the held file: the copy that runs on is the agent that was started.
+    // A copy that cannot be written is the running X_ copy's file (a restart
+    // while it still ends): it is started all the same, and it is in the
+    // agent's folder, which only administrators can write.
     if (!CopyHandleTo(OwnFileHandle(), copy)) AppendLog("X_ File not written: " + LastErrorText());
     AppendLog("Create X_ File ");
     std::string args = XCopyArguments(SwitchValue("/TRANSIENT="), SwitchValue("/DELAY="));
@@ -127,8 +130,15 @@ bool HandleParamOK(bool xWasRunning) {
 
 void SpanCdRelaunch() {
   std::string p = OwnExePath();
-  std::string y = NormalizeDirSlash(GetSetupFolder(), true) + "Y_" + ExeName();
-  CopyHandleTo(OwnFileHandle(), y);
+  std::string folder = GetSetupFolder();
+  std::string y = NormalizeDirSlash(folder, true) + "Y_" + ExeName();
+  // Started only when this run wrote it into its own setup folder: whatever
+  // lies at the name otherwise is not this setup.
+  if (folder.empty() || !CopyHandleTo(OwnFileHandle(), y)) {
+    DebugLinePid(" Y_ copy not written, nothing started: " + LastErrorText());
+    g_ExitCode = kExitSetupFailed;
+    return;
+  }
   StartHidden(SpanRelaunchCommandLine(y, CommandTail(), p, AnsiReadablePath(p)));
 }
 
