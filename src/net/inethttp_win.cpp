@@ -294,6 +294,9 @@ bool AbortedAfterWait() {
 
 const char kAborted[] = "Download Aborted";
 
+// The first contact of the last download heard from the server.
+bool g_lastAnswered = false;
+
 std::string SaveError(const std::string& path) {
   return "Unable to save File <P>File: " + PathInCodePage(path, CP_ACP);
 }
@@ -428,6 +431,7 @@ int64_t FileSizeOf(const std::string& path) {
 
 void SetHttpAbort(bool on) { g_abort = on; }
 bool HttpAborted() { return g_abort; }
+bool HttpLastAnswered() { return g_lastAnswered; }
 
 void ReleaseWinInet() {
   if (g_winInet) FreeLibrary(g_winInet);
@@ -458,6 +462,7 @@ void HttpDownload(uintptr_t showTarget, const std::string& url, const std::strin
   HttpAnswer probe;
   std::string refused;
   ProbeResult probed = Probe(url, limits.fresh ? fresh : 0, probe, refused);
+  g_lastAnswered = probed == ProbeResult::Answered || probed == ProbeResult::Refused;
   InetHandle root(probed == ProbeResult::NoWinInet ? nullptr : WOpen("HTTP_Connect_3"));
   if (!root.get()) {
     error = "Unable to initialize \"WinINet.dll\"";

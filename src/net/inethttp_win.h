@@ -10,6 +10,10 @@
 
 void SetHttpAbort(bool on);
 bool HttpAborted();
+// Whether the last HttpDownload heard from a server at all (any status, a
+// refused redirect included); false when it could not connect, the server
+// said nothing before the timeouts, or WinINet was missing.
+bool HttpLastAnswered();
 void ReleaseWinInet();
 // How long each WinINet wait may last (connect, send, receive); the defaults
 // are the kHttp...TimeoutMs constants. Tests shorten them (httpget /timeouts=);

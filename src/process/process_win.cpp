@@ -241,6 +241,45 @@ DWORD FindProcessByPath(const std::string& path, bool fullPathOnly) {
   }
 }
 
+namespace {
+std::string LongForm(const std::string& path) {
+  wchar_t buf[1024];
+  DWORD n = GetLongPathNameW(WidePath(path).c_str(), buf, 1024);
+  return n > 0 && n < 1024 ? PathFromWide(buf, int(n)) : path;
+}
+}  // namespace
+
+bool ProcessRunsFromFolder(const std::string& folder) {
+  std::string dir = NormalizeDirSlash(Trim(folder), true);
+  if (dir.size() < 4) return false;  // never "every program on the drive"
+  // Either side may carry 8.3 names (a temporary folder, an engine started by its short path).
+  std::string longDir = NormalizeDirSlash(LongForm(dir), true);
+  auto inside = [&](const std::string& exe) {
+    if (exe.empty()) return false;
+    if (StartsWith(dir, exe, true) || StartsWith(longDir, exe, true)) return true;
+    return exe.find('~') != std::string::npos && StartsWith(longDir, LongForm(exe), true);
+  };
+  if (EffectiveMode() == ProcessListMode::ToolHelp) {
+    HANDLE snap = ThCreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (!snap) return false;
+    PROCESSENTRY32W entry;
+    std::memset(&entry, 0, sizeof(entry));
+    entry.dwSize = sizeof(entry);
+    bool found = false;
+    for (BOOL ok = ThProcess32First(snap, &entry); ok && !found; ok = ThProcess32Next(snap, &entry))
+      found = inside(PathFromWide(entry.szExeFile, int(wcsnlen(entry.szExeFile, MAX_PATH))));
+    CloseHandle(snap);
+    return found;
+  }
+  bool modules = EffectiveMode() != ProcessListMode::ImageName;
+  for (DWORD id : ProcessIds()) {
+    if (id == 0) continue;
+    std::string bare;
+    if (inside(PathOfProcess(id, modules, bare))) return true;
+  }
+  return false;
+}
+
 bool IsProcessRunning(const std::string& path) { return FindProcessByPath(TrimStripQuotes(path), false) != 0; }
 
 WaitEnd WaitForProcessEnd(const std::string& path, uint64_t limitMs, bool (*stopRequested)()) {

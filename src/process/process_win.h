@@ -12,6 +12,8 @@
 // Identifier of the last process, in the system's enumeration order, whose
 // executable matches; 0 when none does. fullPathOnly refuses bare names.
 DWORD FindProcessByPath(const std::string& path, bool fullPathOnly);
+// Whether a process runs whose executable lies in folder or below it.
+bool ProcessRunsFromFolder(const std::string& folder);
 // Surrounding double quotes are removed; bare names count.
 bool IsProcessRunning(const std::string& path);
 // Waits (window messages keep flowing) until the process has ended, limitMs

@@ -19,7 +19,32 @@ int ShotTimeStatus(const ShotFacts& f) {
     if (f.probeInterval == -1) result = 0;
     if (f.forceRequest) result = 1;
   }
+  // The once-per-run check is spent, but it got no answer yet.
+  if (result == 0 && f.probeInterval == 0 && !f.probingEnabled && f.retryAt > 0 && f.now >= f.retryAt) result = 2;
   return result;
+}
+
+int64_t OnceRetryDelaySeconds(int misses, int64_t minuteSeconds) {
+  static const int64_t kMinutes[] = {1, 5, 15, 60};
+  int i = misses < 1 ? 0 : misses > 4 ? 3 : misses - 1;
+  return kMinutes[i] * minuteSeconds;
+}
+
+void NoteCheckAnswer(OnceCheckRetry& r, bool onceCheck, bool answered, int64_t now, int64_t minuteSeconds) {
+  if (answered) {
+    r.answered = true;
+    r.nextAt = 0;
+    return;
+  }
+  if (!onceCheck || r.answered) return;
+  ++r.misses;
+  r.nextAt = SaturatingSum(now, OnceRetryDelaySeconds(r.misses, minuteSeconds));
+}
+
+int64_t RetryMinuteSeconds(bool testMode, const std::string& testMinuteSeconds) {
+  int64_t seconds = 0;
+  if (testMode && TryStrToInt64(testMinuteSeconds, seconds) && seconds > 0 && seconds < 60) return seconds;
+  return 60;
 }
 
 bool ReAskDue(int64_t now, int64_t reAskLast, int64_t reAskInterval) {
@@ -37,7 +62,7 @@ namespace {
 int StatusBeforeSize(const OfferFacts& f) {
   int status = f.infoDownloaded ? 1 : 0;
   if (status == 1 && f.versionOriginal > 0) status = 2;
-  if (status == 2 && (f.newStamp != f.originalStamp || f.reAskDue || f.userRequested)) status = 3;
+  if (status == 2 && (f.newStamp != f.originalStamp || f.reAskDue || f.userRequested || f.offerAgain)) status = 3;
   if (status == 3 && f.versionNew > f.versionOriginal) status = 4;
   if (status == 4 && VersionInValidList(f.validVersions, f.versionOriginal)) status = 5;
   return status;
@@ -51,6 +76,13 @@ int OfferStatus(const OfferFacts& f) {
 }
 
 bool OfferNeedsSizeTest(const OfferFacts& f) { return StatusBeforeSize(f) == 5; }
+
+bool OfferAgainSpent(int status) { return status == 3 || status == 4 || status == 6; }
+
+bool IsWebBase(const std::string& base) {
+  std::string b = Trim(base);
+  return StartsWith("http://", b, true) || StartsWith("https://", b, true);
+}
 
 std::string OfferReason(int status) {
   static const char* const kReasons =
@@ -121,6 +153,48 @@ uint64_t ShutDownWaitMs(bool testMode, const std::string& testWaitSeconds) {
   int64_t test = 0;
   if (testMode && TryStrToInt64(testWaitSeconds, test) && test > 0 && test < seconds) seconds = test;
   return uint64_t(seconds) * 1000;
+}
+
+bool IsSetupFolderName(const std::string& name) {
+  // SETUP_<n> or SETUP_<n>_<k>, digits only: the names the setup flow makes.
+  if (name.size() <= 6 || !StartsWith("SETUP_", name, true)) return false;
+  size_t i = 6;
+  for (int part = 0; part < 2; ++part) {
+    size_t start = i;
+    while (i < name.size() && name[i] >= '0' && name[i] <= '9') ++i;
+    if (i == start || i - start > 10) return false;
+    if (i == name.size()) return true;
+    if (part == 1 || name[i] != '_') return false;
+    ++i;
+  }
+  return false;
+}
+
+LeftoverPlan PlanLeftovers(const LeftoverFacts& f) {
+  LeftoverPlan plan;
+  if (f.setupFolderInUse) {
+    plan.wait = true;
+    return plan;
+  }
+  const UpdateMarker& m = f.marker;
+  std::string package = Trim(m.package);
+  if (!package.empty()) {
+    if (SafeDownloadName(package, f.own) == package && !f.agentDir.empty())
+      plan.packagePath = f.agentDir + package;
+    else
+      plan.refused.push_back("package \"" + m.package + "\"");
+  }
+  std::string folder = Trim(m.setupFolder);
+  if (!folder.empty()) {
+    if (IsSetupFolderName(folder) && !f.tempDir.empty())
+      plan.setupFolder = f.tempDir + folder;
+    else
+      plan.refused.push_back("setup folder \"" + m.setupFolder + "\"");
+  }
+  // A version already recorded was installed: the agent was ended after the
+  // engine had finished.
+  plan.offerAgain = m.version <= 0 || f.versionOriginal < m.version;
+  return plan;
 }
 
 bool QuitCountdownTick(int32_t& countdown, bool busy, bool setWhileBusy) {

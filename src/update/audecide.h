@@ -17,10 +17,35 @@ struct ShotFacts {
   // The last check of this run, kept in memory: a check counts even when the
   // ORIGINAL file could not record it (read-only, locked).
   int64_t probeFloor = 0;
+  // When the once-per-run check that got no answer is tried again (0: it
+  // is not); see OnceCheckRetry.
+  int64_t retryAt = 0;
   int64_t now = 0;            // NowSeconds
 };
-// 0 = not due, 1 = due, 2 = due and it is the once-per-run check.
+// 0 = not due, 1 = due, 2 = due and it is the once-per-run check (or one of
+// its tries again).
 int ShotTimeStatus(const ShotFacts& f);
+
+// ---- trying the once-per-run check again ----
+// At logon the network is often not up yet: a once-per-run check that got
+// no answer (no connection, nothing heard from the server) is tried again
+// after 1, 5, 15 and 60 minutes, then every 60 minutes. Once any check of
+// the run got an answer (an INFO file accepted or refused, an error page),
+// the run checks no more.
+struct OnceCheckRetry {
+  int misses = 0;       // unanswered tries of the once-per-run check
+  bool answered = false;
+  int64_t nextAt = 0;   // 0: no try pending
+};
+// Delay after the n-th unanswered try (n >= 1); a "minute" lasts
+// minuteSeconds (60, shorter only in the test mode).
+int64_t OnceRetryDelaySeconds(int misses, int64_t minuteSeconds);
+// Records the end of a check: onceCheck for the once-per-run check and its
+// tries again (a forced check that got no answer changes nothing).
+void NoteCheckAnswer(OnceCheckRetry& r, bool onceCheck, bool answered, int64_t now, int64_t minuteSeconds);
+// The minute of that schedule in seconds: 60; in the agent's test mode a
+// TestModeRetryMinute (seconds, text) from 1 to 59 shortens it.
+int64_t RetryMinuteSeconds(bool testMode, const std::string& testMinuteSeconds);
 
 // last + interval, held at the ends of the range instead of wrapping round
 // (INI values can be anything).
@@ -41,6 +66,9 @@ struct OfferFacts {
   int32_t originalStamp = 0;
   bool reAskDue = false;
   bool userRequested = false;  // interaction mode 1
+  // An update that an ended run left unfinished is offered once more, as if
+  // its stamp were new (see PlanLeftovers).
+  bool offerAgain = false;
   std::string validVersions;
   bool sizeOk = false;  // evaluated only when every earlier test passed
 };
@@ -50,6 +78,14 @@ int OfferStatus(const OfferFacts& f);
 // can skip the (network) size query otherwise.
 bool OfferNeedsSizeTest(const OfferFacts& f);
 std::string OfferReason(int status);
+// The offer of an interrupted update is used up by a decision that offered
+// it or found nothing to offer for this installation; one that failed
+// before (no INFO file, the size on the server) keeps it for the next check.
+bool OfferAgainSpent(int status);
+
+// A base (update_url, DownloadURL_UPDATE, TestModeURL) fetched over HTTP
+// rather than read from a folder.
+bool IsWebBase(const std::string& base);
 
 // ---- dialog texts ----
 // s22 + s23 + s24 (+ the test-mode note); s23 is left out for a drive-path base.
@@ -90,6 +126,40 @@ constexpr int64_t kShutDownWaitSeconds = 5 * 60;
 // That wait in milliseconds; in the agent's test mode a positive
 // TestModeShutDownWait (seconds) shortens it, never lengthens it.
 uint64_t ShutDownWaitMs(bool testMode, const std::string& testWaitSeconds);
+
+// ---- an update that an ended run left unfinished ----
+// Before the program is shut down for an update, the agent records what the
+// run is about to leave (the ORIGINAL file's UpdateInProgress section) and
+// removes the record when the update ends. A run ended in between (logoff,
+// power, the task manager) leaves the record; the next agent removes what
+// it names, and offers the update again unless its version was recorded.
+struct UpdateMarker {
+  int32_t version = 0;      // VersionNew of the update
+  std::string package;      // file name of the package in the agent folder
+  std::string setupFolder;  // name of the SETUP_n folder in the temporary folder
+};
+struct LeftoverFacts {
+  UpdateMarker marker;
+  std::string agentDir;  // with its trailing backslash
+  std::string tempDir;   // with its trailing backslash
+  AgentFileNames own;
+  int32_t versionOriginal = 0;
+  // A program still runs from that setup folder: the engine of that run, at
+  // work. Its files must not go from under it.
+  bool setupFolderInUse = false;
+};
+struct LeftoverPlan {
+  bool wait = false;          // try again later; nothing is removed now
+  std::string packagePath;    // file to delete; empty: none
+  std::string setupFolder;    // folder tree to delete (links are not followed); empty: none
+  std::vector<std::string> refused;  // recorded values that name nothing of the agent's (logged)
+  bool offerAgain = false;
+};
+// Only a plain file name that is not one of the agent's own files, and only
+// a folder named SETUP_<n> or SETUP_<n>_<k>, are taken from the record: the
+// ORIGINAL file must not make the agent delete anything else.
+LeftoverPlan PlanLeftovers(const LeftoverFacts& f);
+bool IsSetupFolderName(const std::string& name);
 
 // ---- the quit countdown ----
 // One timer tick of the countdown (ticks until the agent quits, -1 never);

@@ -88,12 +88,12 @@ bool CopyWhole(const std::string& from, const std::string& to, int64_t maxSize, 
 }
 
 // The product token of the downloaded file against the agent's own; an
-// update package is read through its held handle.
-bool TokenTestPasses(int kind, const std::string& target, const HeldPackage& package) {
+// update package is read through its held handle, an inform file from the
+// bytes read once.
+bool TokenTestPasses(int kind, const HeldPackage& package, const std::string& informBytes) {
   std::string own = OwnPackage().PackageToken(false);
   if (kind == kDownloadUpdate) return TokensMatch(package.Info().PackageToken(false), own);
-  std::string text;
-  return ReadFileUpTo(target, kMaxTextFile, text) && TokensMatch(DecodeInformText(text).tokenField, own);
+  return TokensMatch(DecodeInformText(informBytes).tokenField, own);
 }
 
 bool KeyPinned() { return !OwnPackage().UpdatePublicKey().empty(); }
@@ -254,12 +254,21 @@ bool InfoTrusted(const std::string& base, bool fromFolder, const std::string& na
 }
 
 // The update or inform file against the SHA-256 that the INFO file publishes;
-// with a publisher key, a file without a published hash is refused.
-bool PublishedHashAccepted(int kind, const std::string& target, std::string& why) {
+// with a publisher key, a file without a published hash is refused. An
+// inform file is hashed from its bytes in memory.
+bool PublishedHashAccepted(int kind, const std::string& target, const std::string& informBytes, std::string& why) {
   bool keyPinned = !OwnPackage().UpdatePublicKey().empty();
   std::string published = kind == kDownloadUpdate ? GetSha256OfUpdateFile() : GetSha256OfInformFile();
   std::string digest, hashError;
-  bool hashed = HashNeeded(keyPinned, published) && CngSha256File(target, digest, hashError);
+  bool hashed = false;
+  if (HashNeeded(keyPinned, published)) {
+    if (kind == kDownloadInform) {
+      hashed = CngSha256(informBytes, digest);
+      if (!hashed) hashError = "CNG is not available";
+    } else {
+      hashed = CngSha256File(target, digest, hashError);
+    }
+  }
   if (!hashError.empty()) AppendLog("SHA-256: " + hashError);
   HashVerdict v = CheckPublishedHash(keyPinned, published, hashed, digest);
   why = HashVerdictText(v);
@@ -280,20 +289,36 @@ void StepFolderCopyProgress() {
 
 std::string AgentDir() { return OwnFolder(true); }
 
-std::string AgentDownloadName(const std::string& nameFromInfo) {
+AgentFileNames AgentOwnFileNames() {
   AgentFileNames own;
   own.agentExe = OwnPackage().AgentExeName();
   own.infoFile = ExtractFileName(InfoFilePath());
   own.originalFile = ExtractFileName(OriginalFilePath());
   own.logFile = ExtractFileName(LogFilePath());
-  return SafeDownloadName(nameFromInfo, own);
+  return own;
 }
 
+std::string AgentDownloadName(const std::string& nameFromInfo) {
+  return SafeDownloadName(nameFromInfo, AgentOwnFileNames());
+}
+
+namespace {
+bool g_infoAnswered = false;
+}  // namespace
+
+bool InfoSourceAnswered() { return g_infoAnswered; }
+
 bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind, std::string& error,
-                    HeldPackage* held) {
+                    HeldPackage* held, std::string* informBytes) {
   bool success = false;
   std::string data, target;
   error.clear();
+  if (kind == kDownloadInfo) g_infoAnswered = false;
+  if (informBytes) informBytes->clear();
+  // Every download starts unaborted: an earlier close stopped the download
+  // that ran then, and must not make this one's failure read "aborted". A
+  // stop stays in force.
+  SetHttpAbort(AgentStopRequested());
   std::string name = kind == kDownloadInfo ? ExtractFileName(file) : AgentDownloadName(file);
   if (name.empty()) {
     // Only a plain name of a file that is not the agent's own may be fetched.
@@ -313,7 +338,11 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
     g_checkSigner.clear();
   }
   std::string source = base + "\\" + name;
-  bool inFolder = !base.empty() && IsExistingFile(source);
+  const bool web = IsWebBase(base);
+  bool inFolder = !base.empty() && !web && IsExistingFile(source);
+  // A folder base that exists has answered, with the file or without it; a
+  // missing one (a share not reachable yet) has not.
+  if (kind == kDownloadInfo && !base.empty() && !web) g_infoAnswered = IsExistingFolder(base);
   DebugLine(" DownloadFileAU: " + BoolText(inFolder) + " " + source);
   AppendLog("TestMode=" + BoolText(test));
   AppendLog("Download START: " + source);
@@ -329,10 +358,9 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
       target = AgentDir() + name;
       if (CopyWhole(source, target, published > 0 ? published : -1, error) && show) StepFolderCopyProgress();
     }
-  } else if (!test && !base.empty() && InternetConnected(connError)) {
+  } else if ((!test || web) && !base.empty() && InternetConnected(connError)) {
     PumpMessagesFor(500);
     source = base + "/" + name;
-    SetHttpAbort(false);
     if (kind != kDownloadInfo) target = AgentDir() + name;
     uintptr_t owner = InteractionMode() == 1 ? reinterpret_cast<uintptr_t>(g_MainWindow) : kHttpShowNothing;
     HttpLimits limits;
@@ -341,6 +369,7 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
     // never gets the chance to fill the disk.
     if (published > 0) limits.maxSize = published;
     HttpDownload(owner, source, target, data, UpdateProgressBars, error, limits);
+    if (kind == kDownloadInfo) g_infoAnswered = HttpLastAnswered();
     PumpMessagesFor(500);
   } else if (kind != kDownloadInfo) {
     // Nothing could be fetched: say so, rather than failing later on a missing file.
@@ -368,14 +397,17 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
     HeldPackage local;
     HeldPackage& package = held ? *held : local;
     if (kind == kDownloadUpdate) package.Open(target);
-    if (!TokenTestPasses(kind, target, package)) {
+    // An inform file is read once; every check and the window see these bytes.
+    std::string inform;
+    if (kind == kDownloadInform && !ReadFileUpTo(target, kMaxTextFile, inform)) inform.clear();
+    if (!TokenTestPasses(kind, package, inform)) {
       success = false;
       std::string text = DescribeHttpErrorPage(target, "", source, "Bad Secret Token!", false);
       package.Close();
       DeleteFileW(WidePath(target).c_str());
       AppendLog("ERROR: " + text);
       AuErrorMsg(0, text);
-    } else if (std::string why; !PublishedHashAccepted(kind, target, why)) {
+    } else if (std::string why; !PublishedHashAccepted(kind, target, inform, why)) {
       // Refused before anything is shut down for it (hashed while held, so it
       // is the file that would have run).
       success = false;
@@ -395,6 +427,8 @@ bool DownloadFileAU(const std::string& baseIn, const std::string& file, int kind
         if (GetRequestConfirmationBeforeDownload())
           AuErrorMsg(0, "The update file is damaged or incomplete.<P><P>" + source);
       }
+    } else if (informBytes) {
+      *informBytes = inform;
     }
   } else {
     AppendLog("ERROR: download failed: " + error);

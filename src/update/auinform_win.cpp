@@ -12,11 +12,6 @@
 #include "setup/files_win.h"
 #include "update/stubau_win.h"
 
-namespace {
-// An announcement is a page of text; more than this is not one.
-constexpr int64_t kMaxInformFile = 1 << 20;
-}  // namespace
-
 bool PerformAutoInform() {
   AppendLog("PerformAutoInform() - START ");
   DebugLine(" ==== PerformAutoInform-1 ====");
@@ -27,14 +22,12 @@ bool PerformAutoInform() {
     DebugLine(" ==== PerformAutoInform-2 ====");
     SetAgentState(2);
     NotifyClient(41, 1);
-    std::string error;
-    bool ok = DownloadFileAU(url, fileName, kDownloadInform, error);
+    std::string error, text;
+    // The bytes that passed the token and hash checks, not the file again.
+    bool ok = DownloadFileAU(url, fileName, kDownloadInform, error, nullptr, &text);
     NotifyClient(41, 2);
     if (ok) {
       DebugLine(" ==== PerformAutoInform-3 ====");
-      std::string path = AgentDir() + AgentDownloadName(fileName);
-      std::string text;
-      ReadFileUpTo(path, kMaxInformFile, text);  // empty when missing or too large
       std::string body = DecodeInformText(text).body;
       std::string title = ReadAutoUpdateText("s34", "New Version");
       std::string button = ReadAutoUpdateText("s35", "Download");

@@ -106,12 +106,36 @@ ShutDownOutcome ShutDownProcess(const std::string& program) {
   return out;
 }
 
+// The ORIGINAL file's record of the update under way: written before the
+// program is shut down, so that a run ended from then on (logoff, power, the
+// task manager) leaves its traces named for the next agent; removed once
+// they are gone, and on every other way out of the update.
+class InProgressRecord {
+ public:
+  InProgressRecord(int32_t version, const std::string& package, const std::string& setupFolder) {
+    if (!SetUpdateInProgress(version, package, ExtractFileName(NormalizeDirSlash(setupFolder, false))))
+      AppendLog("ERROR: the update in progress could not be recorded in " + OriginalFilePath());
+  }
+  ~InProgressRecord() { Clear(); }
+  void Clear() {
+    if (cleared_) return;
+    cleared_ = true;
+    if (!ClearUpdateInProgress()) AppendLog("ERROR: the record of the update could not be removed");
+  }
+  InProgressRecord(const InProgressRecord&) = delete;
+  InProgressRecord& operator=(const InProgressRecord&) = delete;
+
+ private:
+  bool cleared_ = false;
+};
+
 // Nothing is installed and the program keeps running; the package goes, so
 // that a later offer downloads and checks it afresh.
 void AbandonUpdate(HeldPackage& held, const std::string& package, const std::string& program,
                    const ShutDownOutcome& shut, bool tellUser) {
   held.Close();
   DeleteFileW(WidePath(package).c_str());
+  RemoveSetupFolder();
   if (shut.end == WaitEnd::Stopped) {
     AppendLog("Update abandoned: the agent was asked to stop");
     return;
@@ -169,13 +193,11 @@ bool AskBeforeGoingOn(bool forced, const std::string& text, DWORD waitMs) {
 
 // Runs the downloaded package, still held since its checks; a damaged item
 // ends only this update.
-bool RunUpdatePackage(HeldPackage& package) {
+bool RunUpdatePackage(HeldPackage& package, const std::string& setupFolder) {
   // Read by the engine, perhaps through the ANSI functions.
   std::string switches = "/OriginalInfoFile=\"" + AnsiReadablePath(InfoFilePath()) + "\"";
   EZLibError zlibError;
-  // A fresh setup folder for every update of this run.
-  bool ran = RunSetup(NewSetupFolder(), package, OwnPackage().AgentExeName(), switches, !GetBackgroundUpdate(),
-                      zlibError);
+  bool ran = RunSetup(setupFolder, package, OwnPackage().AgentExeName(), switches, !GetBackgroundUpdate(), zlibError);
   if (zlibError) {
     std::string text = DecompressionErrorText(zlibError);
     AppendLog("ERROR: " + text);
@@ -223,6 +245,10 @@ bool PerformAutoUpdate() {
       Stage(7);
       std::string package = AgentDir() + AgentDownloadName(fileName);
       std::string program = RunningProgram();
+      // A fresh setup folder for every update of this run, made now so that
+      // the record names it before anything is shut down.
+      const std::string setupFolder = NewSetupFolder();
+      InProgressRecord record(versionNew, AgentDownloadName(fileName), setupFolder);
       ShutDownOutcome shut;
       shut.end = AgentStopRequested() ? WaitEnd::Stopped : WaitEnd::Ended;
       if (shut.end == WaitEnd::Ended) shut = ShutDownProcess(program);
@@ -235,7 +261,7 @@ bool PerformAutoUpdate() {
       SetAgentState(3);
       NotifyClient(42, 1);
       Stage(10);
-      result = RunUpdatePackage(held);
+      result = RunUpdatePackage(held, setupFolder);
       RemoveSetupFolder();
       Stage(11);
       NotifyClient(42, 2);
@@ -250,6 +276,7 @@ bool PerformAutoUpdate() {
       }
       held.Close();
       DeleteFileW(WidePath(package).c_str());
+      record.Clear();
 
       std::string finish = ReplaceText(ReadAutoUpdateText("s16", ""), "PROG_NAME", programName);
       bool answer = true;
@@ -277,6 +304,46 @@ bool PerformAutoUpdate() {
   Stage(13);
   AppendLog("PerformAutoUpdate() - END    Result=" + BoolText(result));
   return result;
+}
+
+namespace {
+bool g_leftoversPending = false;
+}  // namespace
+
+bool InterruptedUpdatePending() { return g_leftoversPending; }
+
+bool ResolveInterruptedUpdate() {
+  UpdateMarker m;
+  if (!GetUpdateInProgress(m.version, m.package, m.setupFolder)) return g_leftoversPending = false;
+  LeftoverFacts f;
+  f.marker = m;
+  f.agentDir = AgentDir();
+  f.tempDir = TempDir(true);
+  f.own = AgentOwnFileNames();
+  f.versionOriginal = GetVersionOriginal();
+  std::string name = Trim(m.setupFolder);
+  std::string folder = IsSetupFolderName(name) && !f.tempDir.empty() ? f.tempDir + name : "";
+  f.setupFolderInUse = !folder.empty() && IsExistingFolder(folder) && ProcessRunsFromFolder(folder);
+  LeftoverPlan plan = PlanLeftovers(f);
+  const std::string what = "Interrupted update of version " + IntToStr(m.version);
+  if (plan.wait) {
+    if (!g_leftoversPending) AppendLog(what + ": a program still runs from " + folder + "; its files are left for now");
+    return g_leftoversPending = true;
+  }
+  for (const std::string& r : plan.refused) AppendLog(what + ": not removed, the " + r + " is not the agent's");
+  if (!plan.packagePath.empty() && IsExistingFile(plan.packagePath)) {
+    bool gone = DeleteFileW(WidePath(plan.packagePath).c_str()) != 0;
+    AppendLog(what + (gone ? ": removed " : ": ERROR: could not remove ") + plan.packagePath);
+  }
+  if (!plan.setupFolder.empty() && IsExistingFolder(plan.setupFolder)) {
+    // Removed as the setup flow removes its own: a link inside is dropped, never followed.
+    bool gone = DeleteTree(plan.setupFolder, false);
+    AppendLog(what + (gone ? ": removed " : ": ERROR: could not remove ") + plan.setupFolder);
+  }
+  if (plan.offerAgain && !SetOfferAgain(true)) AppendLog("ERROR: the update could not be marked to be offered again");
+  if (!ClearUpdateInProgress()) AppendLog("ERROR: the record of the interrupted update could not be removed");
+  AppendLog(what + (plan.offerAgain ? ": offered again at the next check" : ": its version was recorded"));
+  return g_leftoversPending = false;
 }
 
 void ReStartAutoUpdateExe() {

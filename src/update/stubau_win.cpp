@@ -25,10 +25,19 @@ bool g_forceRequest = false;
 bool g_infoOnlyRequest = false;
 bool g_probingEnabled = true;
 int g_interactionMode = 0;
+// Command 31 with value 2: the next tick is the user's own check.
+bool g_userCheckPending = false;
 int g_agentState = 0;
 bool g_testMode = false;
 std::string g_testModeUrl;
 std::string g_testModeShutDownWait;
+std::string g_testModeRetryMinute;
+OnceCheckRetry g_onceRetry;
+// A record of an interrupted update waits while its engine runs: looked at
+// again every few seconds.
+bool g_leftoversLooked = false;
+uint32_t g_leftoversLookedAt = 0;
+constexpr uint32_t kLeftoverLookMs = 5000;
 uint32_t g_lastTestModeRequest = 0;
 const char* const kTestModeKey = "HKEY_CURRENT_USER\\Software\\Vindraco\\Zelkan\\AutoUpdate";
 
@@ -64,6 +73,7 @@ int ShotTimeStatusNow() {
   f.probeInterval = GetProbeSecondsInterval();
   f.probeLast = GetProbeSecondsLast();
   f.probeFloor = g_lastCheck;
+  f.retryAt = g_onceRetry.nextAt;
   f.now = NowSeconds();
   g_forceRequest = false;
   return ShotTimeStatus(f);
@@ -86,7 +96,7 @@ int64_t OfferedFileSize(std::string& where) {
   if (name.empty() || base.empty()) return -1;
   if (IsExistingFile(where)) return FileSizeByName(where);
   std::string connError;
-  if (g_testMode || !InternetConnected(connError)) return -1;
+  if ((g_testMode && !IsWebBase(base)) || !InternetConnected(connError)) return -1;
   where = base + "/" + name;
   return HttpFileSize(where);
 }
@@ -104,7 +114,7 @@ bool SizeTest() {
   return holds;
 }
 
-bool GetOkToPerformAU(bool downloaded, int& status, std::string& reason) {
+bool GetOkToPerformAU(bool downloaded, int& status, std::string& reason, bool& offerAgain) {
   OfferFacts f;
   f.infoDownloaded = downloaded;
   f.versionOriginal = GetVersionOriginal();
@@ -114,6 +124,7 @@ bool GetOkToPerformAU(bool downloaded, int& status, std::string& reason) {
   f.reAskDue = ReAskDue(NowSeconds(), GetReAskSecondsLast(), GetReAskSecondsInterval());
   f.userRequested = g_interactionMode == 1;
   f.validVersions = GetValidVersions();
+  f.offerAgain = offerAgain = GetOfferAgain();
   // The size query may go to the network: only when it can decide anything.
   if (OfferNeedsSizeTest(f)) f.sizeOk = SizeTest();
   status = OfferStatus(f);
@@ -123,7 +134,8 @@ bool GetOkToPerformAU(bool downloaded, int& status, std::string& reason) {
   return status == 6;
 }
 
-void PerformShot() {
+// One check; true when the INFO file's source answered (see InfoSourceAnswered).
+bool PerformShot() {
   DebugLine(" Fire  " + LogTimeStamp(NowDateTime()));
   CheckTestMode(true);
   bool performed = false;
@@ -131,11 +143,19 @@ void PerformShot() {
   NotifyClient(40, 1);
   std::string error;
   bool ok = DownloadFileAU(OwnPackage().UpdateUrl(), InfoFilePath(), kDownloadInfo, error);
+  bool answered = InfoSourceAnswered();
   NotifyClient(40, 2);
   RecordCheck(NowSeconds());
   int status = 0;
   std::string reason;
-  if (GetOkToPerformAU(ok, status, reason)) {
+  bool offerAgain = false;
+  bool offer = GetOkToPerformAU(ok, status, reason, offerAgain);
+  // Two engines must not work on one installation: an offer waits for the
+  // end of the one an ended run left running, and stays due.
+  bool held = offer && ResolveInterruptedUpdate();
+  if (held) AppendLog("Update held: the setup of an interrupted update is still running");
+  if (offerAgain && !held && OfferAgainSpent(status)) SetOfferAgain(false);
+  if (offer && !held) {
     DebugLine(" ==== PerformShot-1 ====");
     performed = true;
     SetReAskSecondsLast(NowSeconds());
@@ -147,10 +167,10 @@ void PerformShot() {
     }
     DebugLine(" ==== PerformShot-2 ====");
   }
-  if (g_interactionMode != 1) return;
+  if (g_interactionMode != 1) return answered;
   PumpMessagesFor(1000);
   if (g_MainWindow) ShowWindow(g_MainWindow, SW_HIDE);
-  if (performed) return;
+  if (performed) return answered;
   std::string connError;
   bool connected = InternetConnected(connError);
   DebugLine(" TestMode=" + BoolText(g_testMode) + " InternetConnected=" + BoolText(connected));
@@ -163,6 +183,28 @@ void PerformShot() {
   } else {
     AuAttentionMsg(1, NothingToDoText(ReadAutoUpdateText("s21", ""), DiagnosticSwitch(), status));
   }
+  return answered;
+}
+
+// Logs what the once-per-run check's schedule became after a check.
+void NoteCheckEnd(bool onceCheck, bool answered) {
+  bool hadTry = g_onceRetry.nextAt != 0;
+  const int64_t minute = RetryMinuteSeconds(g_testMode, g_testModeRetryMinute);
+  NoteCheckAnswer(g_onceRetry, onceCheck, answered, NowSeconds(), minute);
+  if (g_onceRetry.nextAt != 0 && onceCheck)
+    AppendLog("Check got no answer: tried again in " + IntToStr(g_onceRetry.nextAt - NowSeconds()) + " s");
+  else if (hadTry && g_onceRetry.nextAt == 0)
+    AppendLog("Check answered: no further tries in this run");
+}
+
+// At the first tick, and every few seconds while it must wait.
+void LookAtLeftovers() {
+  uint32_t now = GetTickCount();
+  if (g_leftoversLooked && !(InterruptedUpdatePending() && uint32_t(now - g_leftoversLookedAt) >= kLeftoverLookMs))
+    return;
+  g_leftoversLooked = true;
+  g_leftoversLookedAt = now;
+  ResolveInterruptedUpdate();
 }
 
 bool JustDownloadInfoFile() {
@@ -182,7 +224,13 @@ void TickBody() {
   }
   SetMsgBoxFont(GetMsgBoxFontName(), GetMsgBoxFontSize(), GetMsgBoxCharSet());
   g_agentState = 0;
-  if (g_interactionMode == 2) g_interactionMode = 1;
+  LookAtLeftovers();
+  // The mode of this tick, for its whole length: a request that arrives
+  // during its questions is for the next tick.
+  if (g_userCheckPending) {
+    g_userCheckPending = false;
+    g_interactionMode = 1;
+  }
   if (g_interactionMode == 1) AutoUpdateTimerCount = 0;
   ++AutoUpdateTimerCount;
   DebugLine(" AutoUpdateTimerCount=" + IntToStr(AutoUpdateTimerCount));
@@ -190,17 +238,22 @@ void TickBody() {
   CheckTestMode(false);
   int status = ShotTimeStatusNow();
   DebugLine(" ShotTimeStatus=" + IntToStr(status));
-  if (status == 2) g_probingEnabled = false;
-  if (status >= 1 && (g_interactionMode == 1 || ConfirmBeforeCheck())) {
+  const bool onceCheck = status == 2;
+  if (onceCheck) g_probingEnabled = false;
+  // The user agreed to this run's check already: its tries again do not ask.
+  const bool tryAgain = onceCheck && g_onceRetry.misses > 0;
+  if (status >= 1 && !tryAgain && (g_interactionMode == 1 || ConfirmBeforeCheck())) {
     AskBeforeCheck(status);
     // A declined timed question counts as a check: it comes back after the
     // probe interval, not at the next tick.
     if (status == 0 && g_interactionMode != 1) {
       AppendLog("Check declined");
       RecordCheck(NowSeconds());
+      // The user's answer ends the once-per-run check as a server's would.
+      NoteCheckEnd(onceCheck, true);
     }
   }
-  if (status >= 1) PerformShot();
+  if (status >= 1) NoteCheckEnd(onceCheck, PerformShot());
 }
 
 // The whole agent stops: the main loop ends at the quit, every open box
@@ -244,6 +297,7 @@ bool CheckTestMode(bool force) {
     g_testMode = mode == "1" && date == DateStampText(NowDateTime());
     g_testModeUrl = ReadRegString(kTestModeKey, "TestModeURL", "");
     g_testModeShutDownWait = g_testMode ? ReadRegString(kTestModeKey, "TestModeShutDownWait", "") : "";
+    g_testModeRetryMinute = g_testMode ? ReadRegString(kTestModeKey, "TestModeRetryMinute", "") : "";
   }
   g_lastTestModeRequest = now;
   return g_testMode;
@@ -310,7 +364,7 @@ int32_t HandleAgentCommand(int32_t command, int32_t value) {
     case 31:
       g_forceRequest = true;
       if (AutoUpdateTimerCount < 1) AutoUpdateTimerCount = 1;
-      if (value == 2) g_interactionMode = 2;
+      if (value == 2) g_userCheckPending = true;
       return 0;
     case 32:
       g_infoOnlyRequest = true;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "update/audecide.h"
+
 class HeldPackage;
 
 extern int64_t AutoUpdateTimerCount;  // first check when it reaches 1
@@ -27,7 +29,9 @@ bool AgentStopRequested();
 bool TestModeOn();  // the flag as last read
 const std::string& TestModeUrl();
 const std::string& TestModeShutDownWait();  // TestModeShutDownWait as last read (seconds)
-int InteractionMode();  // 0 timed, 2 ordered, 1 user-requested check in progress
+// 0 timed, 1 user-requested check in progress; fixed for the length of a
+// tick (a request that arrives during it is for the next tick).
+int InteractionMode();
 void SetAgentState(int state);
 
 // ---- the agent's message boxes: title, charset and buttons from section MsgBox ----
@@ -42,12 +46,26 @@ enum DownloadKind { kDownloadInfo = 1, kDownloadUpdate = 2, kDownloadInform = 3 
 // folder and tested for the product's token). error gets the failure text.
 // For an update package, `held` (when given) keeps the checked package open
 // against writers, for the run that follows.
+// An inform file is read into `informBytes` once, and the checks and the
+// window use those bytes only.
 bool DownloadFileAU(const std::string& base, const std::string& file, int kind, std::string& error,
-                    HeldPackage* held = nullptr);
+                    HeldPackage* held = nullptr, std::string* informBytes = nullptr);
 // The name an update or inform file is kept under in the agent folder; empty
 // when the INFO file names something unusable.
 std::string AgentDownloadName(const std::string& nameFromInfo);
+AgentFileNames AgentOwnFileNames();
+// Whether the last INFO download heard from its source (a web server that
+// answered anything, a folder that exists): the once-per-run check is tried
+// again only when it did not.
+bool InfoSourceAnswered();
 std::string AgentDir();  // with a trailing backslash
+
+// ---- an update that an ended run left unfinished ----
+// Removes what the ORIGINAL file's UpdateInProgress record names, once no
+// program runs from its setup folder, and asks for the update to be offered
+// again; logged. True while it must wait (called again later).
+bool ResolveInterruptedUpdate();
+bool InterruptedUpdatePending();  // as the last call found
 
 // ---- the sequences ----
 bool PerformAutoUpdate();

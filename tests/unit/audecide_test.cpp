@@ -69,6 +69,88 @@ TEST(ShotTimeStatus, TheRunsOwnLastCheckAndHugeValues) {
   EXPECT_EQ(SaturatingSum(-5, 7), 2);
 }
 
+TEST(ShotTimeStatus, TheOncePerRunCheckTriedAgain) {
+  const int64_t now = 1000000;
+  struct {
+    const char* what;
+    bool probing, force;
+    int64_t interval, retryAt;
+    int status;
+  } cases[] = {
+      {"spent, no try pending", false, false, 0, 0, 0},
+      {"spent, the try is due", false, false, 0, now, 2},
+      {"spent, the try is due since long", false, false, 0, now - 7200, 2},
+      {"spent, the try one second away", false, false, 0, now + 1, 0},
+      {"forced while a try is pending", false, true, 0, now + 60, 1},
+      // Only the once-per-run check is tried again.
+      {"interval set since, try left over", false, false, 3600, now, 0},
+      {"never checks, try left over", false, false, -1, now, 0},
+  };
+  for (const auto& c : cases) {
+    ShotFacts f;
+    f.probingEnabled = c.probing;
+    f.forceRequest = c.force;
+    f.probeInterval = c.interval;
+    f.probeLast = now - 10;
+    f.retryAt = c.retryAt;
+    f.now = now;
+    EXPECT_EQ(ShotTimeStatus(f), c.status) << c.what;
+  }
+}
+
+TEST(OnceCheckRetry, GrowingDelaysUntilTheFirstAnswer) {
+  // A run at logon without a network: no try gets an answer, the delays
+  // grow to an hour and stay there; the first answer ends the tries.
+  struct Step {
+    bool onceCheck, answered;
+    int64_t wait;  // seconds from this check to the next try; -1: none
+    int misses;
+  } steps[] = {
+      {true, false, 60, 1},     {true, false, 300, 2},  {true, false, 900, 3},
+      {true, false, 3600, 4},   {true, false, 3600, 5},
+      {false, false, 3600, 5},  // a forced check without an answer leaves the schedule as it was
+      {true, false, 3600, 6},   {true, true, -1, 6},
+      {true, false, -1, 6},     // nothing brings the tries back
+  };
+  OnceCheckRetry r;
+  int64_t now = 50000;
+  for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
+    int64_t before = r.nextAt;
+    NoteCheckAnswer(r, steps[i].onceCheck, steps[i].answered, now, 60);
+    int64_t want = steps[i].wait < 0 ? 0 : steps[i].onceCheck ? now + steps[i].wait : before;
+    EXPECT_EQ(r.nextAt, want) << "step " << i;
+    EXPECT_EQ(r.misses, steps[i].misses) << "step " << i;
+    now += 4000;
+  }
+  EXPECT_TRUE(r.answered);
+  const int64_t t0 = 50000;
+
+  // A forced check that got an answer ends the tries too.
+  OnceCheckRetry forced;
+  NoteCheckAnswer(forced, true, false, t0, 60);
+  NoteCheckAnswer(forced, false, true, t0 + 5, 60);
+  EXPECT_EQ(forced.nextAt, 0);
+  EXPECT_TRUE(forced.answered);
+
+  // The test mode's short minute keeps the shape of the schedule.
+  const int64_t want[] = {2, 10, 30, 120, 120, 120};
+  for (int misses = 1; misses <= 6; ++misses) EXPECT_EQ(OnceRetryDelaySeconds(misses, 2), want[misses - 1]) << misses;
+}
+
+TEST(OnceCheckRetry, TestModeHookOnlyShortensTheMinute) {
+  struct Case {
+    bool testMode;
+    const char* hook;
+    int64_t seconds;
+  } cases[] = {
+      {false, "1", 60},  // the hook counts only in the test mode
+      {true, "1", 1},    {true, " 5 ", 5}, {true, "59", 59}, {true, "60", 60},
+      {true, "600", 60}, {true, "0", 60},  {true, "-1", 60}, {true, "", 60}, {true, "1s", 60},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(RetryMinuteSeconds(c.testMode, c.hook), c.seconds) << c.testMode << " " << c.hook;
+}
+
 OfferFacts Offer() {
   OfferFacts f;
   f.infoDownloaded = true;
@@ -99,6 +181,12 @@ TEST(OfferStatus, EachTestInTurn) {
       {"valid list lacks it", [](OfferFacts& f) { f.validVersions = "99,102"; }, 4},
       {"valid list with blanks", [](OfferFacts& f) { f.validVersions = "99, 100"; }, 4},
       {"size differs", [](OfferFacts& f) { f.sizeOk = false; }, 5},
+      // An update that an ended run left unfinished counts as a new stamp, and only as that.
+      {"same stamp, interrupted update", [](OfferFacts& f) { f.newStamp = 6; f.offerAgain = true; }, 6},
+      {"interrupted update, version recorded since",
+       [](OfferFacts& f) { f.offerAgain = true; f.versionOriginal = 101; }, 3},
+      {"interrupted update, INFO not downloaded",
+       [](OfferFacts& f) { f.offerAgain = true; f.infoDownloaded = false; }, 0},
   };
   for (const auto& c : cases) {
     OfferFacts f = Offer();
@@ -106,6 +194,18 @@ TEST(OfferStatus, EachTestInTurn) {
     EXPECT_EQ(OfferStatus(f), c.status) << c.what;
     EXPECT_EQ(OfferNeedsSizeTest(f), c.status >= 5) << c.what;
   }
+}
+
+TEST(OfferStatus, WebBasesAndFolders) {
+  struct {
+    const char* base;
+    bool web;
+  } cases[] = {
+      {"http://example.com/upd", true}, {"HTTPS://example.com", true}, {" http://h/u ", true},
+      {"C:\\Updates", false},           {"\\\\server\\share", false}, {"ftp://h/u", false},
+      {"httpx://h", false},             {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsWebBase(c.base), c.web) << c.base;
 }
 
 TEST(OfferStatus, ReasonTexts) {
@@ -246,6 +346,84 @@ TEST(QuitCountdown, RunsWhileBusyOnlyWhenSetDuringTheWork) {
   for (const Case& c : cases)
     EXPECT_EQ(TicksToQuit(c.countdown, c.busy, c.setWhileBusy), c.quitsAtTick)
         << c.countdown << " " << c.busy << " " << c.setWhileBusy;
+}
+
+TEST(Leftovers, OnlyTheRecordedPackageAndSetupFolder) {
+  const AgentFileNames own{"Agent.exe", "Product.info", "Product.original", "X_Agent.exe.log"};
+  const char* const agentDir = "C:\\App\\";
+  const char* const tempDir = "C:\\Temp\\";
+  struct {
+    const char* what;
+    const char* package;
+    const char* folder;
+    const char* packagePath;
+    const char* setupFolder;
+    int refused;
+  } cases[] = {
+      {"both", "Update.exe", "SETUP_1234", "C:\\App\\Update.exe", "C:\\Temp\\SETUP_1234", 0},
+      {"a later attempt's folder", "Update.exe", "SETUP_1234_2", "C:\\App\\Update.exe", "C:\\Temp\\SETUP_1234_2", 0},
+      {"the profile's blanks", " Update.exe ", " setup_7 ", "C:\\App\\Update.exe", "C:\\Temp\\setup_7", 0},
+      {"nothing recorded", "", "", "", "", 0},
+      // What the agent never deletes, whatever the file says.
+      {"the agent itself", "Agent.exe", "", "", "", 1},
+      {"its copy", "X_Agent.exe", "", "", "", 1},
+      {"its ORIGINAL file", "Product.original", "", "", "", 1},
+      {"a path", "..\\Windows\\win.ini", "", "", "", 1},
+      {"a full path", "C:\\Windows\\win.ini", "", "", "", 1},
+      {"wildcards", "*.exe", "", "", "", 1},
+      {"a folder path", "", "C:\\Users\\me", "", "", 1},
+      {"up and out", "", "SETUP_1\\..\\..", "", "", 1},
+      {"a sub-folder", "", "SETUP_1\\x", "", "", 1},
+      {"no number", "", "SETUP_", "", "", 1},
+      {"a letter", "", "SETUP_12a", "", "", 1},
+      {"two underscores", "", "SETUP_1__2", "", "", 1},
+      {"a third part", "", "SETUP_1_2_3", "", "", 1},
+      {"another name", "", "Documents", "", "", 1},
+      {"both refused", "a/b.exe", "..", "", "", 2},
+  };
+  for (const auto& c : cases) {
+    LeftoverFacts f;
+    f.marker = {101, c.package, c.folder};
+    f.agentDir = agentDir;
+    f.tempDir = tempDir;
+    f.own = own;
+    f.versionOriginal = 100;
+    LeftoverPlan p = PlanLeftovers(f);
+    EXPECT_FALSE(p.wait) << c.what;
+    EXPECT_EQ(p.packagePath, c.packagePath) << c.what;
+    EXPECT_EQ(p.setupFolder, c.setupFolder) << c.what;
+    EXPECT_EQ(int(p.refused.size()), c.refused) << c.what;
+    EXPECT_TRUE(p.offerAgain) << c.what;
+  }
+}
+
+TEST(Leftovers, WaitWhileTheEngineRunsAndOfferAgainUnlessRecorded) {
+  struct {
+    const char* what;
+    bool inUse;
+    int32_t markerVersion, versionOriginal;
+    bool wait, offerAgain;
+  } cases[] = {
+      {"the engine still runs from the folder", true, 101, 100, true, false},
+      {"ended before the version was recorded", false, 101, 100, false, true},
+      {"ended after it was recorded", false, 101, 101, false, false},
+      {"an engine that wrote a later version", false, 101, 105, false, false},
+      {"no version in the record", false, 0, 100, false, true},
+  };
+  for (const auto& c : cases) {
+    LeftoverFacts f;
+    f.marker = {c.markerVersion, "Update.exe", "SETUP_9"};
+    f.agentDir = "C:\\App\\";
+    f.tempDir = "C:\\Temp\\";
+    f.own = {"Agent.exe", "Product.info", "Product.original", "X_Agent.exe.log"};
+    f.versionOriginal = c.versionOriginal;
+    f.setupFolderInUse = c.inUse;
+    LeftoverPlan p = PlanLeftovers(f);
+    EXPECT_EQ(p.wait, c.wait) << c.what;
+    EXPECT_EQ(p.offerAgain, c.offerAgain) << c.what;
+    // Waiting removes nothing yet.
+    EXPECT_EQ(p.packagePath.empty() && p.setupFolder.empty(), c.wait) << c.what;
+  }
 }
 
 TEST(RestartAgent, CommandLineQuotesAPathWithBlanks) {

@@ -7,6 +7,7 @@ served is set per name in `modes`:
   "nolength"   200 without Content-Length; the body ends when the connection closes
   "cut:N"      announces the whole length but closes the connection after N bytes
   "missing"    404 with an HTML page
+  "status:N"   status N (a 500, say) with a short HTML page
   "norange"    like "normal" but always 200 with the whole body, even for a Range request
   "slow"       the body in small pieces with pauses (bounded: gives up after `slow_limit` s)
   "noprobe"    like "normal", but a request for the first byte only ("Range: bytes=0-0") gets a 503
@@ -67,6 +68,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return
         if mode.startswith("redirect:"):
             self._send(302, b"moved", {"Location": mode[9:], "Content-Type": "text/plain"})
+            return
+        if mode.startswith("status:"):
+            code = int(mode[7:])
+            self._send(code, f"<html><body><h1>{code} Error</h1></body></html>\r\n".encode(),
+                       {"Content-Type": "text/html"})
             return
         if entry is None or mode == "missing":
             self._send(404, NOT_FOUND_PAGE, {"Content-Type": "text/html"})
@@ -211,8 +217,10 @@ class FaultServer:
         with self.lock:
             return [h for p, h in self.log if p.lstrip("/") == name]
 
-    def start(self):
-        self._httpd = _Server(("127.0.0.1", 0), _Handler)
+    def start(self, port=0):
+        """On a free port, or on the given one (again after a stop, as a server that was down)."""
+        self.stopping.clear()
+        self._httpd = _Server(("127.0.0.1", port), _Handler)
         self._httpd.owner = self
         self.port = self._httpd.server_address[1]
         self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
