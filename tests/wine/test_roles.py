@@ -188,12 +188,13 @@ def registration_of_no_window_or_a_system_message_is_refused():
                     "/run", winpath(tool)])
     wait_until(lambda: out.exists() and out.read_text().count("\n") >= 2, 30, what="two notifications")
     # No window 1234 and message 0, and the copy's own window with WM_CLOSE:
-    # both refused, so the client stays registered and hears the end.
+    # both refused, so the client stays registered and hears the end (either
+    # one taken would have sent it elsewhere). The copy's log is not counted:
+    # under Wine two processes appending to it at once may lose a line.
     agent_window = int(x_window()[0][0], 16)
     run_stub(tool, "/WM_MSG=1234")
     run_stub(tool, f"/WM_MSG={agent_window}:16")
-    wait_until(lambda: sum("Client registration refused" in l for l in log_lines(w)) == 2, 30,
-               what="both registrations refused")
+    time.sleep(2)
     assert x_window(), "the refused registration closed the copy"
     stop_copy(tool, w)
     assert client.wait(60) == 0, "the client should have heard the end"
