@@ -82,7 +82,7 @@ def check_layout(info, with_button):
 
 @case
 def button_opens_the_link_and_closes_the_window():
-    d = fresh_dir("inform_button")
+    d = fresh_dir("informwindow_button")
     # A body that starts like RTF is still shown as the plain characters.
     body = "{\\rtf1\\ansi {\\b Version 2.0} is out.}\r\nSee what is new.\r\nThird line"
     (d / "body.txt").write_bytes(body.encode("latin-1"))
