@@ -1,6 +1,7 @@
 #include "process/initext.h"
 
 #include "paths/utf8.h"
+#include "paths/utils.h"
 
 namespace {
 
@@ -10,17 +11,6 @@ std::string TrimmedPart(const std::string& s, size_t from, size_t to) {
   while (from < to && IsBlank(s[from])) ++from;
   while (to > from && IsBlank(s[to - 1])) --to;
   return s.substr(from, to - from);
-}
-
-bool SameAsciiText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = char(x - 32);
-    if (y >= 'a' && y <= 'z') y = char(y - 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 std::string FromUtf16(const std::string& bytes, size_t from, bool bigEndian) {
@@ -79,9 +69,9 @@ IniText IniText::Parse(const std::string& bytes) {
 bool IniText::Find(const std::string& section, const std::string& key, std::string& value) const {
   std::string s = TrimmedPart(section, 0, section.size()), k = TrimmedPart(key, 0, key.size());
   for (const Section& sec : sections_) {
-    if (!SameAsciiText(sec.name, s)) continue;
+    if (!SameText(sec.name, s)) continue;
     for (const Entry& e : sec.entries) {
-      if (!SameAsciiText(e.key, k)) continue;
+      if (!SameText(e.key, k)) continue;
       value = e.value;
       if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
         value = value.substr(1, value.size() - 2);

@@ -1,5 +1,7 @@
 #include "process/userstart.h"
 
+#include "paths/utils.h"
+
 StartMethod ChooseStartMethod(bool elevated, bool shellTokenAvailable) {
   if (!elevated) return StartMethod::Direct;
   return shellTokenAvailable ? StartMethod::AsShellUser : StartMethod::DirectNoShell;
@@ -19,9 +21,7 @@ const char* StartMethodText(StartMethod m) {
 
 bool LinkArgument(const std::string& link, std::string& quoted) {
   quoted.clear();
-  std::string lower;
-  for (char c : link.substr(0, 8)) lower += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  if (lower.rfind("http://", 0) != 0 && lower.rfind("https://", 0) != 0) return false;
+  if (!StartsWith("http://", link, true) && !StartsWith("https://", link, true)) return false;
   for (unsigned char c : link)
     if (c < 0x20 || c == 0x7F || c == '"') return false;
   quoted = "\"" + link + "\"";

@@ -8,16 +8,11 @@
 #include <cstdio>
 #include <string>
 
+#include "paths/utils_win.h"
 #include "paths/widepath_win.h"
 #include "process/initext.h"
 
 namespace {
-
-std::string TempFile(const char* name) {
-  wchar_t dir[MAX_PATH];
-  GetTempPathW(MAX_PATH, dir);
-  return PathFromWide(dir) + name;
-}
 
 // GetPrivateProfileStringW's answer, as UTF-8 (found: the default did not come back).
 bool SystemValue(const std::string& file, const char* section, const char* key, std::string& value) {
@@ -54,7 +49,7 @@ TEST(IniTextAgainstTheSystem, SameValuesForTheSameBytes) {
   };
   int n = 0;
   for (const std::string& bytes : files) {
-    std::string path = TempFile(("initext_" + std::to_string(n++) + ".ini").c_str());
+    std::string path = TempDir(true) + "initext_" + std::to_string(n++) + ".ini";
     FILE* f = _wfopen(WidePath(path).c_str(), L"wb");
     ASSERT_TRUE(f);
     fwrite(bytes.data(), 1, bytes.size(), f);

@@ -8,6 +8,8 @@
 
 #include "package/gfileinfo.h"
 #include "package/package_writer.h"
+#include "paths/utils.h"
+#include "paths/utils_win.h"
 #include "paths/widepath_win.h"
 #include "process/ownfile_win.h"
 #include "setup/files_win.h"
@@ -15,24 +17,10 @@
 
 namespace {
 
-std::string ThisProgram() {
-  wchar_t buf[MAX_PATH + 1];
-  DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH + 1);
-  return PathFromWide(buf, int(n));
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return s;
-}
-
 class OwnFileWin : public ::testing::Test {
  protected:
   void SetUp() override {
-    char buf[MAX_PATH + 1];
-    GetTempPathA(MAX_PATH, buf);
-    dir = std::string(buf) + "zs_ownfile_" + std::to_string(GetCurrentProcessId()) + "_" +
+    dir = TempDir(true) + "zs_ownfile_" + std::to_string(GetCurrentProcessId()) + "_" +
           ::testing::UnitTest::GetInstance()->current_test_info()->name();
     DeleteTree(dir, true);
     ASSERT_TRUE(ForceDirectories(dir));
@@ -48,9 +36,9 @@ struct Attempt {
 };
 
 TEST_F(OwnFileWin, TheRunningProgramIsHeldAgainstWritersRenamesAndDeletes) {
-  const std::string self = ThisProgram();
+  const std::string self = OwnExePathWin();
   // The names of one file in the forms a user or a shortcut may start it by.
-  for (const std::string& path : {self, LowerAscii(self), "\\\\?\\" + self}) {
+  for (const std::string& path : {self, LowerCase(self), "\\\\?\\" + self}) {
     HANDLE h = INVALID_HANDLE_VALUE;
     std::string why;
     ASSERT_EQ(OpenAsImageOf(path, GetModuleHandleW(nullptr), h, why), OwnFileCheck::Held) << path << ": " << why;
@@ -84,7 +72,7 @@ TEST_F(OwnFileWin, TheRunningProgramIsHeldAgainstWritersRenamesAndDeletes) {
 
 TEST_F(OwnFileWin, AnotherFileOrOneThatCannotBeHeldIsRefused) {
   std::string copy = P("copy.exe");
-  ASSERT_TRUE(CopyFileW(WidePath(ThisProgram()).c_str(), WidePath(copy).c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(WidePath(OwnExePathWin()).c_str(), WidePath(copy).c_str(), FALSE));
   HANDLE h = INVALID_HANDLE_VALUE;
   std::string why;
   // The same bytes under another name are not the file the program runs from.
